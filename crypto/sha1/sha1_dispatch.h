@@ -1,0 +1,27 @@
+#pragma once
+// Internal: the SHA-1 compression functions and the choice between them.
+#include <cstddef>
+#include <cstdint>
+
+namespace crypto::detail {
+
+// Compresses `count` consecutive 64-byte blocks into the chaining words h[0..4].
+using sha1_compress_fn = void (*)(std::uint32_t* h, const std::uint8_t* blocks, std::size_t count);
+
+// Plain C++, for every processor.
+void sha1_compress_portable(std::uint32_t* h, const std::uint8_t* blocks, std::size_t count);
+
+// The x86 SHA-extension version, or nullptr when this build or this
+// processor has none.
+sha1_compress_fn sha1_compress_shani();
+
+// The function that digests started from now on use: the SHA-extension one
+// when available and not forced off, the portable one otherwise.
+sha1_compress_fn sha1_compress_selected();
+
+// Forces the portable function for digests started afterwards (true) or
+// restores the automatic choice (false). Lets tests cover both paths on a
+// processor with SHA extensions.
+void sha1_force_portable(bool force);
+
+}  // namespace crypto::detail

@@ -1,0 +1,26 @@
+#pragma once
+// Internal: the SHA-384/SHA-512 compression functions and the choice between them.
+#include <cstddef>
+#include <cstdint>
+
+namespace crypto::detail {
+
+// Compresses `count` consecutive 128-byte blocks into the chaining words h[0..7].
+using sha512_compress_fn = void (*)(std::uint64_t* h, const std::uint8_t* blocks, std::size_t count);
+
+// Plain C++, for every processor.
+void sha512_compress_portable(std::uint64_t* h, const std::uint8_t* blocks, std::size_t count);
+
+// The x86-64 version with an AVX2 message schedule and BMI2 rounds, or
+// nullptr when this build or this processor has none.
+sha512_compress_fn sha512_compress_avx2();
+
+// The function that digests started from now on use: the AVX2 one when
+// available and not forced off, the portable one otherwise.
+sha512_compress_fn sha512_compress_selected();
+
+// Forces the portable function for digests started afterwards (true) or
+// restores the automatic choice (false). Lets tests cover both paths.
+void sha512_force_portable(bool force);
+
+}  // namespace crypto::detail

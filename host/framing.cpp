@@ -1,0 +1,55 @@
+#include "host/framing.h"
+
+#include <algorithm>
+#include <new>
+
+namespace host {
+
+read_status read_frame(std::FILE* in, std::string& body)
+{
+    unsigned char prefix[4];
+    if (std::fread(prefix, 1, sizeof prefix, in) != sizeof prefix)
+        return read_status::end;
+    const std::uint32_t length = std::uint32_t(prefix[0]) | std::uint32_t(prefix[1]) << 8 |
+                                 std::uint32_t(prefix[2]) << 16 | std::uint32_t(prefix[3]) << 24;
+    if (length == 0)
+        return read_status::end;
+    if (length > max_request_size)
+        return read_status::too_large;
+
+    constexpr std::size_t chunk = 1u << 20;
+    body.clear();
+    try {
+        while (body.size() < length) {
+            const std::size_t offset = body.size();
+            const std::size_t n = std::min<std::size_t>(chunk, length - offset);
+            body.resize(offset + n);
+            const std::size_t got = std::fread(&body[offset], 1, n, in);
+            if (got != n) {
+                body.clear();
+                return read_status::end;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        body.clear();
+        body.shrink_to_fit();
+        return read_status::no_memory;
+    }
+    return read_status::message;
+}
+
+void write_frame(std::FILE* out, const std::string& text)
+{
+    const auto length = static_cast<std::uint32_t>(text.size());
+    std::string frame;
+    frame.reserve(4 + text.size());
+    frame.push_back(static_cast<char>(length & 0xFF));
+    frame.push_back(static_cast<char>(length >> 8 & 0xFF));
+    frame.push_back(static_cast<char>(length >> 16 & 0xFF));
+    frame.push_back(static_cast<char>(length >> 24 & 0xFF));
+    frame += text;
+    if (std::fwrite(frame.data(), 1, frame.size(), out) != frame.size() || std::fflush(out) != 0)
+        throw output_error("write error");
+}
+
+}  // namespace host

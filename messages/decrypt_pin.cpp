@@ -1,0 +1,16 @@
+#include "crypto/pin_protection.h"
+#include "messages/commands.h"
+
+namespace messages {
+
+// "TryDecryptPin": {"encrypted_pin": text} -> {"valid": "true"|"false"}.
+// The PIN itself never goes into the answer.
+command_result decrypt_pin::execute(const json_tree& arguments) const
+{
+    const std::string pin = crypto::decrypt_pin_text(arguments.get_child("encrypted_pin").data());
+    json_tree result;
+    result.put("valid", pin.empty() ? "false" : "true");
+    return result;
+}
+
+}  // namespace messages

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Runs the request-path fuzzer for the given number of seconds over the
+# corpus kept in the tree (new finds go to a scratch folder, not the tree).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-60}"
+scratch=build/fuzz/corpus-new
+mkdir -p "$scratch"
+build/fuzz/request_fuzzer -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+  -print_final_stats=1 -artifact_prefix=build/fuzz/ "$scratch" fuzz/corpus/request 2>&1 | tail -15

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds every preset and runs every test: the native core (plain and with
+# AddressSanitizer+UBSan), the win64 build under wine64 (unit and end-to-end),
+# a bounded fuzzing run, and the 32-bit smoke stage where it can be had.
+set -uo pipefail
+cd "$(dirname "$0")"
+scripts/install-deps.sh || exit 1
+
+failed=()
+step() { echo; echo "=== $*"; }
+
+step "build: native native-asan win64 win32 fuzz"
+scripts/build.sh native native-asan win64 win32 fuzz || { echo "build failed"; exit 1; }
+
+step "tests: native"
+ctest --preset native || failed+=(native)
+step "tests: native-asan"
+ctest --preset native-asan || failed+=(native-asan)
+step "tests: win64 under wine64"
+ctest --preset win64 || failed+=(win64)
+
+step "fuzzing: request path, 60 s"
+scripts/fuzz.sh 60 || failed+=(fuzz)
+
+if [ -x tests/smoke32/run.sh ]; then
+  step "32-bit smoke stage"
+  tests/smoke32/run.sh
+  rc=$?
+  if [ $rc -eq 77 ]; then echo "32-bit smoke stage skipped (emulation not available)";
+  elif [ $rc -ne 0 ]; then failed+=(smoke32); fi
+fi
+
+echo
+if [ ${#failed[@]} -eq 0 ]; then
+  echo "ALL TEST STAGES PASSED"
+  exit 0
+fi
+echo "FAILED STAGES: ${failed[*]}"
+exit 1

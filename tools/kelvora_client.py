@@ -1,0 +1,90 @@
+"""Talks native messaging to one kelvora_messaging process.
+
+Frames are a 4-byte little-endian length followed by the JSON text. All
+requests are written from one thread while another collects the answers, so a
+host that ends early or leaves a request unanswered never blocks the caller.
+"""
+import os
+import struct
+import subprocess
+import threading
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+DEFAULT_EXE = os.path.join(ROOT, "build", "win64", "kelvora_messaging.exe")
+
+
+def frame(body):
+    if isinstance(body, str):
+        body = body.encode("utf-8")
+    return struct.pack("<I", len(body)) + body
+
+
+def host_command(exe, args=()):
+    """The command line that starts exe: under the build folder's wine runner
+    when there is one, under wine64 for another .exe, directly otherwise."""
+    exe = os.path.abspath(exe)
+    runner = os.path.join(os.path.dirname(exe), "wine-run")
+    if exe.lower().endswith(".exe"):
+        launcher = os.environ.get("KELVORA_WINE")
+        if launcher:
+            return launcher.split() + [exe, *args]
+        if os.path.exists(runner):
+            return [runner, exe, *args]
+        return ["/usr/lib/wine/wine64", exe, *args]
+    return [exe, *args]
+
+
+class HostRun:
+    """The outcome of one host process: raw output bytes, exit status."""
+
+    def __init__(self, output, status):
+        self.output = output
+        self.status = status
+
+    def frames(self):
+        """Answer bodies in order; a trailing partial frame is returned as is."""
+        out, data = [], self.output
+        while len(data) >= 4:
+            (n,) = struct.unpack("<I", data[:4])
+            out.append(data[4:4 + n])
+            data = data[4 + n:]
+        if data:
+            out.append(data)
+        return out
+
+    def texts(self):
+        return [f.decode("utf-8") for f in self.frames()]
+
+
+def run_raw(input_bytes, exe=DEFAULT_EXE, args=(), env=None, timeout=600):
+    """Starts the host, writes input_bytes to it, closes its input and
+    returns everything it wrote and its exit status."""
+    proc = subprocess.Popen(host_command(exe, args), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, env=env)
+    chunks = []
+
+    def reader():
+        while True:
+            chunk = proc.stdout.read(1 << 16)
+            if not chunk:
+                break
+            chunks.append(chunk)
+
+    t = threading.Thread(target=reader, daemon=True)
+    t.start()
+    try:
+        proc.stdin.write(input_bytes)
+    except BrokenPipeError:
+        pass
+    try:
+        proc.stdin.close()
+    except BrokenPipeError:
+        pass
+    status = proc.wait(timeout=timeout)
+    t.join(timeout=60)
+    return HostRun(b"".join(chunks), status)
+
+
+def run_requests(requests, **kwargs):
+    """Sends JSON texts (str or bytes) as frames; returns the HostRun."""
+    return run_raw(b"".join(frame(r) for r in requests), **kwargs)
