@@ -17,6 +17,10 @@ ctest --preset native || failed+=(native)
 step "tests: native-asan"
 ctest --preset native-asan || failed+=(native-asan)
 step "tests: win64 under wine64"
+# The 64-bit prefix is made once per build folder, outside any test's time
+# limit, and with the 32-bit emulation off (it would start under emulation).
+[ -x tests/smoke32/emulation.sh ] && tests/smoke32/emulation.sh off >/dev/null 2>&1
+build/win64/wine-run --prefix-only >/dev/null || failed+=(wine-prefix)
 ctest --preset win64 || failed+=(win64)
 
 step "fuzzing: request path, 60 s"
