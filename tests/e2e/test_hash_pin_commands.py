@@ -6,14 +6,14 @@ import unittest
 
 from e2e_support import answers
 
-# GOST digests of "abc" from libgcrypt (GOSTR3411_CP, STRIBOG256, STRIBOG512).
-# libgcrypt prints Streebog most significant byte first; the host writes the
-# digest least significant byte first, so those are reversed here.
+# GOST digests of "abc" from libgcrypt (GOSTR3411_CP, STRIBOG256, STRIBOG512),
+# which writes them in the host's byte order (least significant byte first,
+# the reverse of the standard's printed examples).
 GOST94_ABC = bytes.fromhex("b285056dbf18d7392d7677369524dd14747459ed8143997e163b2986f92fd42c")
-STRIBOG256_ABC = bytes.fromhex("4e2919cf137ed41ec4fb6270c61826cc4fffb660341e0af3688cd0626d23b481")[::-1]
+STRIBOG256_ABC = bytes.fromhex("4e2919cf137ed41ec4fb6270c61826cc4fffb660341e0af3688cd0626d23b481")
 STRIBOG512_ABC = bytes.fromhex(
     "28156e28317da7c98f4fe2bed6b542d0dab85bb224445fcedaf75d46e26d7eb8"
-    "d5997f3e0915dd6b7f0aab08d9c8beb0d8c64bae2ab8b3c8c6bc53b3bf0db728")[::-1]
+    "d5997f3e0915dd6b7f0aab08d9c8beb0d8c64bae2ab8b3c8c6bc53b3bf0db728")
 
 
 def request(type_, id_, **arguments):
