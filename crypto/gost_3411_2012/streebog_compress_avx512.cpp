@@ -19,7 +19,7 @@
 //  - A byte permutation takes the transposed result back to lane = word.
 #include "crypto/gost_3411_2012/streebog_compress.h"
 
-#if defined(__x86_64__) && !defined(_WIN32)
+#if defined(__x86_64__)
 #define KELVORA_STREEBOG_AVX512 1
 #endif
 
