@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
+#include <vector>
 
 namespace host {
 
@@ -17,22 +19,32 @@ read_status read_frame(std::FILE* in, std::string& body)
     if (length > max_request_size)
         return read_status::too_large;
 
+    // The body arrives in pieces of at most 1 MiB and is put together once it
+    // is complete: a length that promises more than the input holds costs no
+    // more than what really arrived, and the body ends with no spare room.
     constexpr std::size_t chunk = 1u << 20;
-    body.clear();
     try {
-        while (body.size() < length) {
-            const std::size_t offset = body.size();
-            const std::size_t n = std::min<std::size_t>(chunk, length - offset);
-            body.resize(offset + n);
-            const std::size_t got = std::fread(&body[offset], 1, n, in);
-            if (got != n) {
+        std::vector<std::string> pieces;
+        std::size_t received = 0;
+        while (received < length) {
+            const std::size_t n = std::min<std::size_t>(chunk, length - received);
+            std::string piece(n, '\0');
+            if (std::fread(&piece[0], 1, n, in) != n) {
                 body.clear();
                 return read_status::end;
             }
+            received += n;
+            pieces.push_back(std::move(piece));
         }
+        std::string whole;
+        whole.reserve(length);
+        for (auto& piece : pieces) {
+            whole += piece;
+            std::string().swap(piece);
+        }
+        body.swap(whole);
     } catch (const std::bad_alloc&) {
-        body.clear();
-        body.shrink_to_fit();
+        std::string().swap(body);
         return read_status::no_memory;
     }
     return read_status::message;

@@ -36,7 +36,9 @@ step handle_request(const message_dispatcher& dispatcher, std::string& body, std
 {
     messages::json_tree request;
     try {
-        request = messages::from_json(body);
+        // Swapped in, not assigned: the tree type copies on assignment, and a
+        // large request must not be held twice.
+        messages::from_json(body).swap(request);
     } catch (const std::exception&) {
         return step::next;
     }
