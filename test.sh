@@ -7,7 +7,8 @@ cd "$(dirname "$0")"
 scripts/install-deps.sh || exit 1
 
 failed=()
-step() { echo; echo "=== $*"; }
+stages=0
+step() { echo; echo "=== $*"; stages=$((stages + 1)); }
 
 step "build: native native-asan win64 win32 fuzz"
 scripts/build.sh native native-asan win64 win32 fuzz || { echo "build failed"; exit 1; }
@@ -30,14 +31,12 @@ if [ -x tests/smoke32/run.sh ]; then
   step "32-bit smoke stage"
   tests/smoke32/run.sh
   rc=$?
-  if [ $rc -eq 77 ]; then echo "32-bit smoke stage skipped (emulation not available)";
+  if [ $rc -eq 77 ]; then echo "32-bit smoke stage skipped (emulation not available)"; stages=$((stages - 1));
   elif [ $rc -ne 0 ]; then failed+=(smoke32); fi
 fi
 
 echo
-if [ ${#failed[@]} -eq 0 ]; then
-  echo "ALL TEST STAGES PASSED"
-  exit 0
-fi
-echo "FAILED STAGES: ${failed[*]}"
-exit 1
+[ ${#failed[@]} -eq 0 ] || echo "failed stages: ${failed[*]}"
+# Stages after the build: each runs a suite of its own (the CTest summaries above count their tests).
+echo "stages: $((stages - 1 - ${#failed[@]})) passed, ${#failed[@]} failed"
+[ ${#failed[@]} -eq 0 ]
