@@ -13,8 +13,21 @@ std::vector<command_row> make_commands()
     add("Version", new version);
     add("VersionEx", new version_ex);
     add("ComputeHash", new compute_hash);
+#ifdef _WIN32
+    add("SignHash", new sign_hash);
+    add("SignCms", new sign_cms);
+    add("Decrypt", new decrypt);
+    add("SignHashArray", new sign_hash_array);
+    add("TryWithoutPin", new try_context);
+#endif
     add("EncryptPin", new encrypt_pin);
     add("TryDecryptPin", new decrypt_pin);
+#ifdef _WIN32
+    add("CertificateFromBase64", new certificate_from_base64);
+    add("CertificateToBase64", new certificate_to_base64);
+    add("CertificatesList", new certificates_list);
+    add("FindCertificate", new find_certificate);
+#endif
     return rows;
 }
 

@@ -16,6 +16,18 @@ KELVORA_COMMAND(compute_hash);    // "ComputeHash"
 KELVORA_COMMAND(encrypt_pin);     // "EncryptPin"
 KELVORA_COMMAND(decrypt_pin);     // "TryDecryptPin"
 
+#ifdef _WIN32
+// Commands over the CryptoAPI back end and the certificate lookup.
+KELVORA_COMMAND(sign_hash);                // "SignHash"
+KELVORA_COMMAND(sign_cms);                 // "SignCms"
+KELVORA_COMMAND(decrypt);                  // "Decrypt"
+KELVORA_COMMAND(sign_hash_array);          // "SignHashArray"
+KELVORA_COMMAND(try_context);              // "TryWithoutPin"
+KELVORA_COMMAND(certificate_from_base64);  // "CertificateFromBase64"
+KELVORA_COMMAND(certificate_to_base64);    // "CertificateToBase64"
+KELVORA_COMMAND(certificates_list);        // "CertificatesList"
+KELVORA_COMMAND(find_certificate);         // "FindCertificate"
+#endif
 
 #undef KELVORA_COMMAND
 
