@@ -48,5 +48,10 @@ certificate_ptr find_skf_certificate(const std::string& thumbprint);
 // the RSA kinds, whichever token back end made the certificate.
 std::shared_ptr<signature_algorithm> make_hardware_signature_algorithm(signature_kind kind,
                                                                        certificate_ptr certificate, std::string pin);
+// The two halves of it, one per token back end.
+std::shared_ptr<signature_algorithm> make_pkcs11_signature_algorithm(signature_kind kind, certificate_ptr certificate,
+                                                                     std::string pin);
+std::shared_ptr<signature_algorithm> make_skf_signature_algorithm(signature_kind kind, certificate_ptr certificate,
+                                                                  std::string pin);
 
 }  // namespace crypto
