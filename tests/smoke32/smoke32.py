@@ -6,10 +6,13 @@ It runs build/win32/kelvora_messaging.exe under 32-bit Wine in a 32-bit prefix
 of its own (build/win32/wineprefix32) and build/win64/kelvora_messaging.exe
 under wine64, each as one process carrying the whole batch. Encrypted PINs are
 random, so each build's EncryptPin texts are checked by the other build's
-TryDecryptPin. Then kelvora_ax.dll (i686) is registered with the 32-bit
+TryDecryptPin. An RSA certificate made in the 32-bit prefix with Wine's RSA
+provider signs a hash and a CMS message through the i686 host, and OpenSSL
+verifies both. Then kelvora_ax.dll (i686) is registered with the 32-bit
 regsvr32 and called once from JScript.
 """
 import base64
+import hashlib
 import json
 import os
 import shutil
@@ -19,11 +22,16 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import kelvora_client  # noqa: E402
+from csp_support import Scratch, openssl_cms_verify, openssl_verifies_signature  # noqa: E402
 
 WIN32_DIR = os.path.join(ROOT, "build", "win32")
 WIN64_DIR = os.path.join(ROOT, "build", "win64")
-PREFIX32 = os.path.join(WIN32_DIR, "wineprefix32")
+# The pristine 32-bit prefix is made once; each run works in a fresh copy, so
+# certificates and registrations never carry over from one run to the next.
+PRISTINE32 = os.path.join(WIN32_DIR, "wineprefix32")
+PREFIX32 = os.path.join(WIN32_DIR, "wineprefix32-run")
 WINE32 = "/usr/lib/wine/wine"
 WINESERVER = "/usr/lib/wine/wineserver"
 
@@ -38,17 +46,19 @@ def env32():
 
 
 def ensure_prefix32():
-    marker = os.path.join(PREFIX32, ".kelvora-ready")
-    if os.path.exists(marker):
-        return
+    marker = os.path.join(PRISTINE32, ".kelvora-ready")
+    if not os.path.exists(marker):
+        shutil.rmtree(PRISTINE32, ignore_errors=True)
+        start = time.time()
+        env = dict(env32(), WINEPREFIX=PRISTINE32)
+        subprocess.run([WINE32, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run([WINESERVER, "-w"], env=env)
+        if not os.path.isdir(os.path.join(PRISTINE32, "drive_c", "windows", "system32")):
+            raise SystemExit("smoke32: could not create the 32-bit prefix")
+        open(marker, "w").close()
+        print(f"smoke32: 32-bit prefix created in {time.time() - start:.0f} s")
     shutil.rmtree(PREFIX32, ignore_errors=True)
-    start = time.time()
-    subprocess.run([WINE32, "wineboot", "-i"], env=env32(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run([WINESERVER, "-w"], env=env32())
-    if not os.path.isdir(os.path.join(PREFIX32, "drive_c", "windows", "system32")):
-        raise SystemExit("smoke32: could not create the 32-bit prefix")
-    open(marker, "w").close()
-    print(f"smoke32: 32-bit prefix created in {time.time() - start:.0f} s")
+    shutil.copytree(PRISTINE32, PREFIX32, symlinks=True)
 
 
 def batch():
@@ -89,6 +99,39 @@ def host64(requests):
     env = dict(os.environ)
     return run_host(os.path.join(WIN64_DIR, "kelvora_messaging.exe"), requests,
                     os.path.join(WIN64_DIR, "wine-run"), env)
+
+
+def check_rsa_signing():
+    """SignHash and SignCms through the i686 host with a certificate whose key
+    lives in the 32-bit prefix's RSA provider; signatures are random-free but
+    the key is new each run, so OpenSSL checks them instead of a comparison."""
+    spec = json.dumps([{"container": "smoke32-rsa", "signature_oid": "1.2.840.113549.1.1.11",
+                        "subject": "CN=Kelvora smoke32"}])
+    made = subprocess.run([WINE32, os.path.join(WIN32_DIR, "csp_test_tool.exe"), "make-certs"], env=env32(),
+                          input=spec.encode(), capture_output=True)
+    if made.returncode != 0:
+        raise SystemExit("smoke32: csp_test_tool make-certs failed: " + made.stderr.decode(errors="replace"))
+    thumbprint, der64 = made.stdout.decode().split()[:2]
+    der = base64.b64decode(der64)
+    data = b"32-bit smoke stage document"
+    requests = [
+        {"type": "SignHash", "id": "h", "arguments": {"hash": base64.b64encode(hashlib.sha256(data).digest()).decode(),
+                                                      "thumbprint": thumbprint}},
+        {"type": "SignCms", "id": "c", "arguments": {"data": base64.b64encode(data).decode(), "detached": "0",
+                                                     "thumbprint": thumbprint}},
+    ]
+    answers = host32([json.dumps(r) for r in requests])
+    for a in answers:
+        if a.get("response") != "success":
+            raise SystemExit(f"smoke32: {a}")
+    scratch = Scratch()
+    try:
+        if not openssl_verifies_signature(scratch, der, "sha256", data, base64.b64decode(answers[0]["result"])):
+            raise SystemExit("smoke32: OpenSSL does not verify the i686 host's RSA signature")
+        if openssl_cms_verify(scratch, base64.b64decode(answers[1]["result"])) != data:
+            raise SystemExit("smoke32: OpenSSL does not verify the i686 host's CMS message")
+    finally:
+        scratch.close()
 
 
 def check_control():
@@ -134,11 +177,13 @@ def main():
         if host64(cross[:1])[0].get("result") != {"valid": "true"} or \
                 host32(cross[1:])[0].get("result") != {"valid": "true"}:
             raise SystemExit("smoke32: an encrypted PIN of one build does not decrypt in the other")
+        check_rsa_signing()
         check_control()
     finally:
         subprocess.run([WINESERVER, "-k"], env=env32(), stderr=subprocess.DEVNULL)
     print(f"smoke32: {len(requests)} requests: the i686 answers equal the x86_64 answers; "
-          f"PINs decrypt across builds; kelvora_ax (i686) registers and answers JScript "
+          f"PINs decrypt across builds; RSA SignHash and SignCms verify; "
+          f"kelvora_ax (i686) registers and answers JScript "
           f"({time.time() - start:.0f} s)")
 
 
