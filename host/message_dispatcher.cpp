@@ -36,14 +36,13 @@ step handle_request(const message_dispatcher& dispatcher, std::string& body, std
 {
     messages::json_tree request;
     try {
-        // Swapped in, not assigned: the tree type copies on assignment, and a
-        // large request must not be held twice.
-        messages::from_json(body).swap(request);
+        // The body is consumed (its buffer may become the request's document)
+        // and the tree swapped in, not assigned, which would copy it: a large
+        // request is held only once while its command runs.
+        messages::from_json(std::move(body)).swap(request);
     } catch (const std::exception&) {
         return step::next;
     }
-    // The body is no longer needed; free it before the command runs.
-    std::string().swap(body);
 
     const auto type = request.get_child_optional("type");
     const auto id_node = request.get_child_optional("id");

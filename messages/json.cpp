@@ -1,5 +1,8 @@
 #include "messages/json.h"
 
+#include <cstddef>
+#include <cstring>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -12,30 +15,76 @@ using boost::property_tree::json_parser::json_parser_error;
 
 namespace detail = boost::property_tree::json_parser::detail;
 
-// Strings at least this long get their exact room before the reader fills
-// them, so a large document is never held twice while its value grows.
+// Strings at least this long are handled apart, so that a large document
+// (a base64 text of many megabytes) is neither held twice while its value
+// grows nor walked character by character.
 constexpr std::size_t large_string = 64 * 1024;
 
-// Where the large strings are: (index among all strings, length of the text).
-using string_sizes = std::vector<std::pair<std::size_t, std::size_t>>;
+// One large string literal: its index among all strings of the text (keys
+// included, in document order) and its content between the quotes. A plain
+// one (printable ASCII, no escapes) reads as exactly its bytes, so the reader
+// is made to step over it and the callbacks copy it in one piece; any other
+// gets its room reserved before the reader fills it.
+struct large_literal {
+    std::size_t index;
+    const char* begin;
+    const char* end;
+    bool plain;
+    bool key;
+};
+using large_literals = std::vector<large_literal>;
+
+// The quote that ends a string whose content starts at p, or null.
+const char* find_closing_quote(const char* p, const char* end)
+{
+    for (;;) {
+        const auto* quote = static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)));
+        if (!quote)
+            return nullptr;
+        const auto* backslash = static_cast<const char*>(std::memchr(p, '\\', static_cast<std::size_t>(quote - p)));
+        if (!backslash)
+            return quote;
+        p = backslash + 2;  // the escaped character, a quote included, is content
+        if (p >= end)
+            return nullptr;
+    }
+}
+
+// Printable ASCII without escapes: read as exactly its bytes.
+bool is_plain(const char* begin, const char* end)
+{
+    bool plain = true;
+    for (const char* p = begin; p != end; ++p) {
+        const auto b = static_cast<unsigned char>(*p);
+        plain &= b >= 0x20 && b <= 0x7E && b != '\\';
+    }
+    return plain;
+}
 
 // One pass over the text before the reader sees it. The reader descends
-// recursively, so nesting that could exhaust the stack is refused here; and
-// the lengths of large strings are noted for the callbacks below.
-string_sizes scan(const char* data, std::size_t length)
+// recursively, so nesting that could exhaust the stack is refused here.
+large_literals scan(const char* data, std::size_t length)
 {
-    string_sizes large;
+    large_literals large;
     std::size_t strings = 0;
     int depth = 0;
     for (std::size_t i = 0; i < length; ++i) {
         const char c = data[i];
         if (c == '"') {
-            const std::size_t start = ++i;
-            while (i < length && data[i] != '"')
-                i += data[i] == '\\' ? 2 : 1;
-            if (i - start >= large_string)
-                large.emplace_back(strings, i - start);
+            const char* content = data + i + 1;
+            const char* close = find_closing_quote(content, data + length);
+            if (!close)
+                break;  // unterminated: the reader reports it
+            const auto size = static_cast<std::size_t>(close - content);
+            if (size >= large_string) {
+                const char* after = close + 1;
+                while (after < data + length && (*after == ' ' || *after == '\t' || *after == '\n' || *after == '\r'))
+                    ++after;
+                const bool key = after < data + length && *after == ':';
+                large.push_back({strings, content, close, is_plain(content, close), key});
+            }
             ++strings;
+            i = static_cast<std::size_t>(close - data);
         } else if (c == '{' || c == '[') {
             if (++depth > max_json_depth)
                 throw json_parser_error("nesting too deep", "", 0);
@@ -46,24 +95,121 @@ string_sizes scan(const char* data, std::size_t length)
     return large;
 }
 
-// Boost's tree-building callbacks, reserving the room noted by scan().
-class sized_callbacks : public detail::standard_callbacks<json_tree> {
+// Walks the text for the reader, jumping over the content of plain large
+// strings: the reader sees them as "" and the callbacks fill in the value.
+class skipping_iterator {
 public:
-    explicit sized_callbacks(const string_sizes& large) : large_(large) {}
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = char;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const char*;
+    using reference = const char&;
+
+    skipping_iterator() = default;
+    skipping_iterator(const char* position, const large_literals* large) : position_(position), large_(large)
+    {
+        skip_to_plain();
+    }
+
+    reference operator*() const { return *position_; }
+    skipping_iterator& operator++()
+    {
+        ++position_;
+        if (next_ < large_->size() && position_ == (*large_)[next_].begin) {
+            position_ = (*large_)[next_].end;
+            ++next_;
+            skip_to_plain();
+        }
+        return *this;
+    }
+    skipping_iterator operator++(int)
+    {
+        skipping_iterator old = *this;
+        ++*this;
+        return old;
+    }
+    friend bool operator==(const skipping_iterator& a, const skipping_iterator& b) { return a.position_ == b.position_; }
+    friend bool operator!=(const skipping_iterator& a, const skipping_iterator& b) { return a.position_ != b.position_; }
+    friend bool operator==(const skipping_iterator& a, const char* end) { return a.position_ == end; }
+    friend bool operator!=(const skipping_iterator& a, const char* end) { return a.position_ != end; }
+
+private:
+    void skip_to_plain()
+    {
+        while (next_ < large_->size() && !(*large_)[next_].plain)
+            ++next_;
+    }
+
+    const char* position_ = nullptr;
+    const large_literals* large_ = nullptr;
+    std::size_t next_ = 0;
+};
+
+// Boost's tree-building callbacks, taking the large strings noted by scan().
+// One of them, the adopted one, is left empty here: it takes over the
+// request's own buffer once the reader is done with it.
+class large_string_callbacks : public detail::standard_callbacks<json_tree> {
+public:
+    large_string_callbacks(const large_literals& large, const large_literal* adopted)
+        : large_(large), adopted_(adopted)
+    {
+    }
 
     void on_begin_string()
     {
         standard_callbacks::on_begin_string();
-        if (next_ < large_.size() && large_[next_].first == index_)
-            current_value().reserve(large_[next_++].second);
+        if (next_ < large_.size() && large_[next_].index == index_) {
+            const large_literal& literal = large_[next_++];
+            if (&literal == adopted_)
+                adopted_value_ = &current_value();
+            else if (literal.plain)
+                current_value().assign(literal.begin, literal.end);
+            else
+                current_value().reserve(static_cast<std::size_t>(literal.end - literal.begin));
+        }
         ++index_;
     }
 
+    std::string* adopted_value() const { return adopted_value_; }
+
 private:
-    const string_sizes& large_;
+    const large_literals& large_;
+    const large_literal* adopted_;
+    std::string* adopted_value_ = nullptr;
     std::size_t next_ = 0;
     std::size_t index_ = 0;
 };
+
+json_tree parse(const char* data, std::size_t length, std::string* buffer)
+{
+    const large_literals large = scan(data, length);
+    // With the request's buffer to spare, its largest plain value (the
+    // document of a large request) moves into the tree instead of being
+    // copied: the request is then held once, not twice.
+    const large_literal* adopted = nullptr;
+    if (buffer)
+        for (const auto& literal : large)
+            if (literal.plain && !literal.key && (!adopted || literal.end - literal.begin > adopted->end - adopted->begin))
+                adopted = &literal;
+
+    // Boost's JSON reader over the bytes in place (much faster than through a
+    // stream), stepping over the plain large strings.
+    large_string_callbacks callbacks(large, adopted);
+    detail::encoding<char> encoding;
+    detail::read_json_internal(skipping_iterator(data, &large), data + length, encoding, callbacks, std::string());
+    json_tree tree;
+    tree.swap(callbacks.output());
+
+    if (std::string* value = callbacks.adopted_value()) {
+        const auto offset = static_cast<std::size_t>(adopted->begin - data);
+        const auto size = static_cast<std::size_t>(adopted->end - adopted->begin);
+        std::memmove(&(*buffer)[0], buffer->data() + offset, size);
+        buffer->resize(size);
+        value->swap(*buffer);
+        buffer->clear();
+    }
+    return tree;
+}
 
 bool representable(const json_tree& node)
 {
@@ -134,20 +280,19 @@ void write_node(std::string& out, const json_tree& node)
 
 json_tree from_json(const char* data, std::size_t length)
 {
-    const string_sizes large = scan(data, length);
-    // Boost's JSON reader over the bytes in place (pointer iterators are much
-    // faster than a stream's).
-    sized_callbacks callbacks(large);
-    detail::encoding<char> encoding;
-    detail::read_json_internal(data, data + length, encoding, callbacks, std::string());
-    json_tree tree;
-    tree.swap(callbacks.output());
-    return tree;
+    return parse(data, length, nullptr);
 }
 
 json_tree from_json(const std::string& text)
 {
-    return from_json(text.data(), text.size());
+    return parse(text.data(), text.size(), nullptr);
+}
+
+json_tree from_json(std::string&& text)
+{
+    json_tree tree = parse(text.data(), text.size(), &text);
+    std::string().swap(text);
+    return tree;
 }
 
 std::string to_json(const json_tree& tree)

@@ -14,6 +14,9 @@ using json_tree = boost::property_tree::ptree;
 // boost::property_tree::json_parser::json_parser_error.
 json_tree from_json(const char* data, std::size_t length);
 json_tree from_json(const std::string& text);
+// The same, consuming the text: its buffer may become the tree's largest value
+// (the document of a large request is then not copied). The text is left empty.
+json_tree from_json(std::string&& text);
 
 // Compact JSON followed by one line feed. Leaves are strings; a node whose
 // children all have empty keys is an array. Escapes '"', '\\' and '/', the

@@ -28,6 +28,27 @@ constexpr decode_table make_decode_table() {
 
 constexpr decode_table table = make_decode_table();
 
+// The same values pre-shifted to their place in a 24-bit group, one table per
+// position; a character outside the alphabet sets bit 24, so one test per
+// group finds it.
+constexpr std::uint32_t bad_character_bit = 1u << 24;
+struct group_tables {
+    std::uint32_t at[4][256];
+};
+
+constexpr group_tables make_group_tables()
+{
+    group_tables t{};
+    for (int position = 0; position < 4; ++position)
+        for (int c = 0; c < 256; ++c) {
+            const int v = table.value[c];
+            t.at[position][c] = v < 0 ? bad_character_bit : static_cast<std::uint32_t>(v) << (18 - 6 * position);
+        }
+    return t;
+}
+
+constexpr group_tables groups = make_group_tables();
+
 [[noreturn]] void throw_bad_character() {
     throw dataflow_exception(dataflow_exception::invalid_base64_character);
 }
@@ -89,7 +110,10 @@ byte_vector base64_decode(const std::string& text) {
 
     std::size_t i = 0;
     for (; i + 4 <= length; i += 4) {
-        const std::uint32_t group = sextet(in[i]) << 18 | sextet(in[i + 1]) << 12 | sextet(in[i + 2]) << 6 | sextet(in[i + 3]);
+        const std::uint32_t group = groups.at[0][in[i]] | groups.at[1][in[i + 1]] | groups.at[2][in[i + 2]] |
+                                    groups.at[3][in[i + 3]];
+        if (group & bad_character_bit)
+            throw_bad_character();
         *o++ = static_cast<std::uint8_t>(group >> 16);
         *o++ = static_cast<std::uint8_t>(group >> 8);
         *o++ = static_cast<std::uint8_t>(group);

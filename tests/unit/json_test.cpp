@@ -89,3 +89,47 @@ TEST(GetStringArray, TakesValueTextsInOrder)
         EXPECT_STREQ(e.what(), "No such node (missing)");
     }
 }
+
+TEST(Json, LargeStringsReadExactlyWhateverTheirForm)
+{
+    const std::string plain(200000, 'Q');
+    std::string escaped(100000, 'e');
+    escaped += "\\/\\u0416";
+    std::string utf8;
+    for (int i = 0; i < 40000; ++i)
+        utf8 += "\xD0\x96";
+    const std::string text = "{\"small\":\"s\",\"a\":\"" + plain + "\",\"" + plain + "\":\"key\",\"b\":\"" + escaped +
+                             "\",\"list\":[\"" + plain + "\",\"x\",\"" + utf8 + "\"],\"c\":\"" + plain + "\"}";
+    const json_tree tree = from_json(text);
+    EXPECT_EQ(tree.get_child("small").data(), "s");
+    EXPECT_EQ(tree.get_child("a").data(), plain);
+    EXPECT_EQ(tree.get_child(json_tree::path_type(plain, '\0')).data(), "key");
+    EXPECT_EQ(tree.get_child("b").data(), std::string(100000, 'e') + "/\xD0\x96");
+    const auto& list = tree.get_child("list");
+    ASSERT_EQ(list.size(), 3u);
+    auto it = list.begin();
+    EXPECT_EQ((it++)->second.data(), plain);
+    EXPECT_EQ((it++)->second.data(), "x");
+    EXPECT_EQ(it->second.data(), utf8);
+    EXPECT_EQ(tree.get_child("c").data(), plain);
+    // Invalid UTF-8 inside a large string is still refused by the reader.
+    EXPECT_THROW(from_json("{\"a\":\"" + plain + "\xFF\"}"), boost::property_tree::json_parser::json_parser_error);
+    EXPECT_THROW(from_json("{\"a\":\"" + plain), boost::property_tree::json_parser::json_parser_error);
+}
+
+TEST(Json, ConsumingReadGivesTheSameTreeAndEmptiesTheText)
+{
+    const std::string big(300000, 'B'), bigger(400000, 'C'), other(100000, 'o');
+    const std::string text = "{\"" + big + "\" : \"k\", \"a\":\"" + other + "\",\"b\": \"" + bigger + "\" ,\"c\":[\"" +
+                             big + "\"]}";
+    std::string consumed = text;
+    const json_tree tree = from_json(std::move(consumed));
+    EXPECT_TRUE(consumed.empty());
+    EXPECT_EQ(to_json(tree), to_json(from_json(text)));
+    EXPECT_EQ(tree.get_child("b").data(), bigger);
+    EXPECT_EQ(tree.get_child("c").begin()->second.data(), big);
+    EXPECT_EQ(tree.get_child(json_tree::path_type(big, '\0')).data(), "k");
+
+    std::string bad = "{\"a\":\"" + big + "\",}";
+    EXPECT_THROW(from_json(std::move(bad)), boost::property_tree::json_parser::json_parser_error);
+}
