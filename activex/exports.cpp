@@ -1,6 +1,7 @@
 // The entry point and the five exports of kelvora_ax.dll (named in
 // kelvora_ax.def, so that they are undecorated in the 32-bit build too).
 #include "activex/module.h"
+#include "crypto/pkcs11/connector.h"
 
 extern "C" {
 
@@ -10,9 +11,15 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         the_module.set_instance(instance);
         return the_module.initialized() ? TRUE : FALSE;
     }
-    // At process exit (reserved not null) other libraries may be gone already.
-    if (reason == DLL_PROCESS_DETACH && reserved)
+    // At process exit (reserved not null) other libraries may be gone already,
+    // and the loader lock is held: the PKCS#11 modules are left as they are
+    // rather than finalised and freed from here. When the library is unloaded
+    // from a running process, the module registry's destruction still
+    // finalises and frees them.
+    if (reason == DLL_PROCESS_DETACH && reserved) {
         the_module.abandon_cached_objects();
+        crypto::pkcs11::abandon_modules_at_exit();
+    }
     return TRUE;
 }
 

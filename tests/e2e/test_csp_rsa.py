@@ -84,8 +84,9 @@ class RsaCommands(unittest.TestCase):
         # Only the exact names choose a token back end; anything else is the store.
         for answer in other_kinds:
             self.assertEqual(self.names_of(result(answer)), {"gost_a", "gost_b", "gost_c"})
-        # No token or SKF device holds certificates: the empty list is written as "".
-        self.assertEqual(result(skf), "")
+        # No token holds certificates: the empty list is written as "". Without
+        # an SKF library that back end cannot be asked at all.
+        self.assertEqual(error(skf), "Invalid SKF session")
         self.assertEqual(result(pkcs11), "")
 
     def test_description_keys_and_value_forms(self):
@@ -157,7 +158,8 @@ class RsaCommands(unittest.TestCase):
             self.assertEqual(list(d), DESCRIPTION_KEYS)
             self.assertEqual(d["thumbprint"], t[name])
         self.assertEqual(result(answers[4])["container"], "")
-        self.assertEqual([result(a) for a in answers[5:8]], ["", "", ""])
+        self.assertEqual([result(a) for a in answers[5:7]], ["", ""])
+        self.assertEqual(error(answers[7]), "Invalid SKF session")
         self.assertEqual(error(answers[8]), "No such node (thumbprint)")
 
     def test_certificate_to_base64(self):
@@ -168,7 +170,8 @@ class RsaCommands(unittest.TestCase):
                            ("CertificateToBase64", {}))
         self.assertEqual(base64.b64decode(result(answers[0])), self.der["sha512"])
         self.assertEqual(base64.b64decode(result(answers[1])), self.der["expired"])
-        self.assertEqual([result(a) for a in answers[2:4]], ["", ""])
+        self.assertEqual(result(answers[2]), "")
+        self.assertEqual(error(answers[3]), "Invalid SKF session")
         self.assertEqual(error(answers[4]), "No such node (thumbprint)")
 
     def test_certificate_from_base64(self):
@@ -354,7 +357,7 @@ class RsaCommands(unittest.TestCase):
         self.assertEqual(result(answers[3]), {"valid": "false"})
         self.assertEqual(result(answers[4]), {"valid": "false"})  # the RSA provider has no GOST hash
         self.assertEqual(error(answers[5]), "Certificate not found")
-        self.assertEqual(error(answers[6]), "Certificate not found")
+        self.assertEqual(error(answers[6]), "Invalid SKF session")
         self.assertEqual(error(answers[7]), "Unsupported signature algorithm: 1.2.840.113549.1.1.5")
         self.assertEqual(error(answers[8]), "No such node (thumbprint)")
 

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "der_writer.h"
 #include "gost_standin.h"
 
 namespace gost_standin {
@@ -54,65 +55,17 @@ const key_family* family_by_hash_alg(std::uint32_t alg)
 
 std::vector<std::uint8_t> oid_der(const std::string& dotted)
 {
-    std::vector<std::uint32_t> arcs;
-    std::uint32_t value = 0;
-    bool digit_seen = false;
-    for (char c : dotted) {
-        if (c == '.') {
-            if (!digit_seen) throw std::invalid_argument("bad OID: " + dotted);
-            arcs.push_back(value);
-            value = 0;
-            digit_seen = false;
-        } else if (c >= '0' && c <= '9') {
-            value = value * 10 + static_cast<std::uint32_t>(c - '0');
-            digit_seen = true;
-        } else {
-            throw std::invalid_argument("bad OID: " + dotted);
-        }
-    }
-    if (!digit_seen) throw std::invalid_argument("bad OID: " + dotted);
-    arcs.push_back(value);
-    if (arcs.size() < 2 || arcs[0] > 2) throw std::invalid_argument("bad OID: " + dotted);
-
-    std::vector<std::uint8_t> body;
-    auto put_arc = [&body](std::uint32_t arc) {
-        std::uint8_t groups[5];
-        int n = 0;
-        do {
-            groups[n++] = static_cast<std::uint8_t>(arc & 0x7F);
-            arc >>= 7;
-        } while (arc != 0);
-        while (n > 1) body.push_back(static_cast<std::uint8_t>(groups[--n] | 0x80));
-        body.push_back(groups[0]);
-    };
-    put_arc(arcs[0] * 40 + arcs[1]);
-    for (std::size_t i = 2; i < arcs.size(); ++i) put_arc(arcs[i]);
-    if (body.size() > 127) throw std::invalid_argument("OID too long: " + dotted);
-
-    std::vector<std::uint8_t> out{0x06, static_cast<std::uint8_t>(body.size())};
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
+    return standin::der::oid(dotted);
 }
-
-namespace {
-std::vector<std::uint8_t> sequence_of(const std::vector<std::vector<std::uint8_t>>& items)
-{
-    std::vector<std::uint8_t> body;
-    for (const auto& item : items) body.insert(body.end(), item.begin(), item.end());
-    std::vector<std::uint8_t> out{0x30, static_cast<std::uint8_t>(body.size())};
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
-}
-}  // namespace
 
 std::vector<std::uint8_t> key_parameters_der(const key_family& family)
 {
-    return sequence_of({oid_der(family.key_param_oid), oid_der(family.digest_param_oid)});
+    return standin::der::sequence({oid_der(family.key_param_oid), oid_der(family.digest_param_oid)});
 }
 
 std::vector<std::uint8_t> cipher_parameters_der(const key_family& family)
 {
-    return sequence_of({oid_der(family.cipher_param_oid)});
+    return standin::der::sequence({oid_der(family.cipher_param_oid)});
 }
 
 }  // namespace gost_standin

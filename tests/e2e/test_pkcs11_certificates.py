@@ -1,0 +1,194 @@
+"""CertificatesList, FindCertificate and CertificateToBase64 with "store_type"
+"pkcs11" in the built host, over the stand-in token module that sits beside
+it under the three vendor module names (tests/standins/pkcs11_token)."""
+import base64
+import os
+import unittest
+
+from csp_support import error, result
+from pkcs11_support import ESMART, FIXTURE, JACARTA, RUTOKEN, Tokens, certificate, private_key, slot
+
+SNILS = "1.2.643.100.3"
+SPECS = {
+    "g256": {"algorithm": "2012-256", "subject": "CN=Token GOST 256, %s=11122233344" % SNILS},
+    "g2001": {"algorithm": "2001", "subject": "CN=Token GOST 2001"},
+    "g512": {"algorithm": "2012-512", "subject": "CN=Token GOST 512"},
+    "expired": {"algorithm": "2012-256", "subject": "CN=Expired", "days_before": 10, "days_after": -1},
+    "server": {"algorithm": "2012-256", "subject": "CN=Server only", "usages": ["1.3.6.1.5.5.7.3.1"]},
+    "rsa": {"algorithm": "rsa-sha256", "subject": "CN=RSA on a token"},
+    "shared": {"algorithm": "2012-256", "subject": "CN=On every token"},
+    "hidden": {"algorithm": "2012-256", "subject": "CN=On a token without GOST"},
+}
+
+
+@unittest.skipUnless(os.path.exists(FIXTURE), "the PKCS#11 stand-in is not built")
+class TokenCertificates(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tokens = Tokens()
+        names = list(SPECS)
+        made = cls.tokens.make_certs([SPECS[n] for n in names])
+        cls.thumb = {n: t for n, (t, _) in zip(names, made)}
+        cls.der = {n: d for n, (_, d) in zip(names, made)}
+        cls.names = {t: n for n, t in cls.thumb.items()}
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tokens.close()
+
+    def modules(self):
+        d = self.der
+        return {
+            RUTOKEN: {"slots": [
+                slot("Rutoken ECP 0", [certificate(d["g256"], "0001"), private_key("0001"),
+                                       certificate(d["g2001"], "0002"), certificate(d["expired"], "0003"),
+                                       certificate(d["server"], "0004"), certificate(d["rsa"], "0005"),
+                                       certificate(d["shared"], "r-shared")]),
+                slot("RSA-only token", [certificate(d["hidden"], "h")], mechanisms=["0x1", "0x40"]),
+            ]},
+            JACARTA: {"slots": [slot("JaCarta GOST", [certificate(d["g512"], "j512"),
+                                                      certificate(d["shared"], "j-shared")])]},
+            ESMART: {"slots": [slot("ESMART Token", [certificate(d["shared"], "e-shared")])]},
+        }
+
+    def listed(self, answer):
+        value = result(answer)
+        if value == "":
+            return []
+        return [(self.names[c["thumbprint"]], c["reader"], c["container"]) for c in value]
+
+    def test_listing_lookup_and_descriptions(self):
+        self.tokens.install(self.modules())
+        answers = self.tokens.ask(
+            ("CertificatesList", {"store_type": "pkcs11"}),
+            ("CertificatesList", {"store_type": "pkcs11", "rsa": True}),
+            ("CertificatesList", {"store_type": "pkcs11", "snils": "11122233344"}),
+            ("FindCertificate", {"store_type": "pkcs11", "thumbprint": self.thumb["g256"]}),
+            ("FindCertificate", {"store_type": "pkcs11", "thumbprint": self.thumb["expired"]}),
+            ("FindCertificate", {"store_type": "pkcs11", "thumbprint": self.thumb["g256"].lower()}),
+            ("FindCertificate", {"store_type": "pkcs11", "thumbprint": self.thumb["shared"]}),
+            ("FindCertificate", {"store_type": "pkcs11", "thumbprint": self.thumb["hidden"]}),
+            ("CertificateToBase64", {"store_type": "pkcs11", "thumbprint": self.thumb["g2001"]}),
+            ("FindCertificate", {"thumbprint": self.thumb["g256"]}),
+            ("FindCertificate", {"store_type": "PKCS11", "thumbprint": self.thumb["g256"]}))
+        gost, rsa, snils, g256, expired, lower, shared, hidden, to_base64, csp, wrong_case = answers
+        # Modules by family key (esmart, jacarta, rutoken_ecp), then slots and
+        # objects in the token's order; only usable GOST client certificates.
+        self.assertEqual(self.listed(gost), [
+            ("shared", "ESMART Token", "e-shared"),
+            ("g512", "JaCarta GOST", "j512"), ("shared", "JaCarta GOST", "j-shared"),
+            ("g256", "Rutoken ECP 0", "0001"), ("g2001", "Rutoken ECP 0", "0002"),
+            ("shared", "Rutoken ECP 0", "r-shared")])
+        self.assertEqual(self.listed(rsa), [("rsa", "Rutoken ECP 0", "0005")])
+        self.assertEqual(self.listed(snils), [("g256", "Rutoken ECP 0", "0001")])
+
+        found = result(g256)
+        self.assertEqual(found["thumbprint"], self.thumb["g256"])
+        self.assertEqual(found["hardware"], "true")
+        self.assertEqual(found["carrier_type"], "pkcs11")
+        self.assertEqual(found["container"], "0001")
+        self.assertEqual(found["reader"], "Rutoken ECP 0")
+        self.assertEqual(found["algorithm"], "1.2.643.7.1.1.3.2")
+        self.assertEqual(found["subject"]["CN"], "Token GOST 256")
+        # Found whatever its validity; the thumbprint text compares exactly.
+        self.assertEqual(result(expired)["thumbprint"], self.thumb["expired"])
+        self.assertEqual(result(lower), "")
+        # One certificate on several modules: the esmart module's wins.
+        self.assertEqual((result(shared)["reader"], result(shared)["container"]), ("ESMART Token", "e-shared"))
+        # A token without CKM_GOSTR3410 is not searched.
+        self.assertEqual(result(hidden), "")
+        self.assertEqual(base64.b64decode(result(to_base64)), self.der["g2001"])
+        # Other store types look in the CryptoAPI store, which is empty.
+        self.assertEqual(result(csp), "")
+        self.assertEqual(result(wrong_case), "")
+
+    def test_modules_load_once_in_table_order_and_are_finalised_at_exit(self):
+        self.tokens.install(self.modules())
+        answers = self.tokens.ask(*[("CertificatesList", {"store_type": "pkcs11"})] * 3)
+        self.assertTrue(all(len(result(a)) == 6 for a in answers))
+        log = self.tokens.log()
+        self.assertEqual(self.tokens.log("C_GetFunctionList"),
+                         ["%s C_GetFunctionList" % m for m in (RUTOKEN, JACARTA, ESMART)])
+        self.assertEqual(self.tokens.log("C_Initialize args"),
+                         ["%s C_Initialize args=null" % m for m in (RUTOKEN, JACARTA, ESMART)])
+        # Each listing opens one read-only session per GOST slot and closes it.
+        self.assertEqual(len(self.tokens.log("C_OpenSession slot")), 9)
+        self.assertTrue(all(line.endswith("flags=0x4") for line in self.tokens.log("C_OpenSession slot")))
+        self.assertEqual(len(self.tokens.log("C_CloseSession")), 9)
+        # The host's exit finalises and frees each module, after the last request.
+        finalised = [n for n, line in enumerate(log) if "C_Finalize" in line]
+        self.assertEqual(sorted(log[n].split()[0] for n in finalised), sorted([RUTOKEN, JACARTA, ESMART]))
+        self.assertGreater(min(finalised), max(n for n, line in enumerate(log) if "C_CloseSession" in line))
+        self.assertEqual(len(self.tokens.log("detach=unload")), 3)
+
+    def test_requests_of_other_back_ends_load_no_module(self):
+        self.tokens.install(self.modules())
+        answers = self.tokens.ask(
+            ("CertificatesList", {}), ("CertificatesList", {"store_type": "csp"}),
+            ("FindCertificate", {"thumbprint": self.thumb["g256"]}), ("Version", {}))
+        self.assertEqual([result(a) for a in answers[:3]], ["", "", ""])
+        self.assertEqual(self.tokens.log(), [])
+
+    def test_without_a_description_no_token_is_present(self):
+        self.tokens.install(self.modules())
+        answers = self.tokens.prefix.ask([
+            ("CertificatesList", {"store_type": "pkcs11"}),
+            ("FindCertificate", {"store_type": "pkcs11", "thumbprint": self.thumb["g256"]}),
+            ("SignHash", {"store_type": "pkcs11", "thumbprint": self.thumb["g256"], "pin": "12345678",
+                          "hash": base64.b64encode(bytes(32)).decode()})])
+        self.assertEqual([result(a) for a in answers], ["", "", ""])
+        self.assertEqual(self.tokens.log(), [])
+
+    def test_a_module_initialised_elsewhere_is_left_out(self):
+        modules = self.modules()
+        modules[ESMART]["fail"] = {"C_Initialize": "0x191"}
+        self.tokens.install(modules)
+        listing, shared = self.tokens.ask(
+            ("CertificatesList", {"store_type": "pkcs11"}),
+            ("FindCertificate", {"store_type": "pkcs11", "thumbprint": self.thumb["shared"]}))
+        self.assertEqual([n for n, _, _ in self.listed(listing)], ["g512", "shared", "g256", "g2001", "shared"])
+        self.assertEqual(result(shared)["reader"], "JaCarta GOST")
+        # It was tried once, like the others, and never finalised.
+        self.assertEqual(len(self.tokens.log(ESMART + " C_Initialize args")), 1)
+        self.assertEqual(self.tokens.log(ESMART + " C_Finalize"), [])
+
+        modules = self.modules()
+        modules[ESMART]["fail"] = {"C_GetFunctionList": "0x5"}
+        modules[JACARTA]["fail"] = {"C_Initialize": "0x191"}
+        self.tokens.install(modules)
+        (shared,) = self.tokens.ask(
+            ("FindCertificate", {"store_type": "pkcs11", "thumbprint": self.thumb["shared"]}))
+        self.assertEqual(result(shared)["container"], "r-shared")
+
+    def test_one_failing_token_fails_the_listing_and_every_lookup(self):
+        modules = self.modules()
+        modules[RUTOKEN]["slots"][0]["fail"] = {"C_OpenSession": "0xE0"}
+        self.tokens.install(modules)
+        listing, find, to_base64 = self.tokens.ask(
+            ("CertificatesList", {"store_type": "pkcs11"}),
+            ("FindCertificate", {"store_type": "pkcs11", "thumbprint": self.thumb["shared"]}),
+            ("CertificateToBase64", {"store_type": "pkcs11", "thumbprint": self.thumb["g512"]}))
+        for answer in (listing, find, to_base64):
+            self.assertEqual(error(answer), "PKCS#11 error, code = 0x000000E0")
+
+        modules = self.modules()
+        del modules[JACARTA]["slots"][0]["objects"][0]["value"]
+        self.tokens.install(modules)
+        (listing,) = self.tokens.ask(("CertificatesList", {"store_type": "pkcs11"}))
+        self.assertEqual(error(listing), "PKCS#11 error, code = 0x00000012")
+
+    def test_counts_and_lengths_beyond_our_buffers_change_nothing(self):
+        self.tokens.install(self.modules())
+        (baseline,) = self.tokens.ask(("CertificatesList", {"store_type": "pkcs11"}))
+        for group in ("overstate", "pad_query"):
+            modules = self.modules()
+            for name in (RUTOKEN, JACARTA, ESMART):
+                modules[name][group] = {f: 37 for f in ("C_GetSlotList", "C_GetMechanismList", "C_FindObjects",
+                                                         "C_GetAttributeValue")}
+            self.tokens.install(modules)
+            (listing,) = self.tokens.ask(("CertificatesList", {"store_type": "pkcs11"}))
+            self.assertEqual(result(listing), result(baseline), group)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,210 @@
+#include "description.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <boost/property_tree/json_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
+
+#include "crypto/encoding/base64.h"
+
+namespace pkcs11_standin {
+namespace {
+
+using tree = boost::property_tree::ptree;
+
+std::string lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+unsigned long number(const std::string& text, const std::string& what)
+{
+    try {
+        std::size_t used = 0;
+        const unsigned long value = std::stoul(text, &used, 0);
+        if (used == text.size())
+            return value;
+    } catch (const std::exception&) {
+    }
+    throw std::runtime_error("not a number for " + what + ": \"" + text + "\"");
+}
+
+bytes hex_bytes(const std::string& text)
+{
+    if (text.size() % 2)
+        throw std::runtime_error("odd hex text: " + text);
+    bytes out;
+    for (std::size_t i = 0; i < text.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(number("0x" + text.substr(i, 2), "hex byte")));
+    return out;
+}
+
+bytes ulong_bytes(unsigned long value)
+{
+    const CK_ULONG v = value;
+    const auto* p = reinterpret_cast<const std::uint8_t*>(&v);
+    return bytes(p, p + sizeof(v));
+}
+
+CK_ATTRIBUTE_TYPE attribute_type(const std::string& name)
+{
+    static const std::map<std::string, CK_ATTRIBUTE_TYPE> names = {
+        {"CKA_CLASS", CKA_CLASS}, {"CKA_TOKEN", CKA_TOKEN},     {"CKA_PRIVATE", CKA_PRIVATE},
+        {"CKA_LABEL", CKA_LABEL}, {"CKA_VALUE", CKA_VALUE},     {"CKA_ID", CKA_ID},
+        {"CKA_KEY_TYPE", CKA_KEY_TYPE}, {"CKA_CERTIFICATE_TYPE", CKA_CERTIFICATE_TYPE},
+    };
+    const auto it = names.find(name);
+    return it != names.end() ? it->second : number(name, "attribute type");
+}
+
+fault_rules read_faults(const tree& node)
+{
+    fault_rules rules;
+    if (const auto fail = node.get_child_optional("fail")) {
+        for (const auto& [function, value] : *fail) {
+            fault f;
+            if (value.empty()) {
+                f.rv = number(value.data(), function);
+            } else {
+                f.rv = number(value.get<std::string>("rv"), function);
+                f.after = number(value.get<std::string>("after", "0"), function);
+            }
+            rules.fail[function] = f;
+        }
+    }
+    if (const auto overstate = node.get_child_optional("overstate"))
+        for (const auto& [function, value] : *overstate)
+            rules.overstate[function] = number(value.data(), function);
+    if (const auto pad = node.get_child_optional("pad_query"))
+        for (const auto& [function, value] : *pad)
+            rules.pad_query[function] = number(value.data(), function);
+    return rules;
+}
+
+object_description read_object(const tree& node)
+{
+    object_description object;
+    const std::string kind = node.get<std::string>("class");
+    if (kind == "certificate") {
+        object.object_class = CKO_CERTIFICATE;
+        object.attributes[CKA_CERTIFICATE_TYPE] = ulong_bytes(CKC_X_509);
+    } else if (kind == "private_key") {
+        object.object_class = CKO_PRIVATE_KEY;
+        object.is_private = true;
+        object.attributes[CKA_KEY_TYPE] = ulong_bytes(CKK_GOSTR3410);
+    } else if (kind == "public_key") {
+        object.object_class = CKO_PUBLIC_KEY;
+        object.attributes[CKA_KEY_TYPE] = ulong_bytes(CKK_GOSTR3410);
+    } else if (kind == "data") {
+        object.object_class = CKO_DATA;
+    } else {
+        throw std::runtime_error("unknown object class: " + kind);
+    }
+    object.is_private = node.get<bool>("private", object.is_private);
+    object.attributes[CKA_CLASS] = ulong_bytes(object.object_class);
+    object.attributes[CKA_TOKEN] = bytes{static_cast<std::uint8_t>(node.get<bool>("token", true) ? CK_TRUE : CK_FALSE)};
+    object.attributes[CKA_PRIVATE] = bytes{static_cast<std::uint8_t>(object.is_private ? CK_TRUE : CK_FALSE)};
+    if (const auto id = node.get_optional<std::string>("id"))
+        object.attributes[CKA_ID] = bytes(id->begin(), id->end());
+    if (const auto id = node.get_optional<std::string>("id_hex"))
+        object.attributes[CKA_ID] = hex_bytes(*id);
+    if (const auto label = node.get_optional<std::string>("label"))
+        object.attributes[CKA_LABEL] = bytes(label->begin(), label->end());
+    if (const auto value = node.get_optional<std::string>("value"))
+        object.attributes[CKA_VALUE] = crypto::base64_decode(*value);
+    if (const auto hidden = node.get_child_optional("unavailable"))
+        for (const auto& entry : *hidden)
+            object.unavailable.insert(attribute_type(entry.second.data()));
+    return object;
+}
+
+slot_description read_slot(const tree& node, std::size_t index)
+{
+    slot_description slot;
+    slot.id = number(node.get<std::string>("id", std::to_string(index + 1)), "slot id");
+    slot.description = node.get<std::string>("description", "Kelvora Test Token Reader " + std::to_string(index));
+    slot.nul_padding = node.get<std::string>("description_padding", "blank") == "nul";
+    slot.token_present = node.get<bool>("token_present", true);
+    slot.label = node.get<std::string>("token.label", "Kelvora Test Token");
+    slot.manufacturer = node.get<std::string>("token.manufacturer", "Kelvora");
+    slot.model = node.get<std::string>("token.model", "Stand-in");
+    slot.serial = node.get<std::string>("token.serial", "0000000" + std::to_string(index));
+    if (const auto flags = node.get_optional<std::string>("token.flags"))
+        slot.token_flags = number(*flags, "token flags");
+    if (const auto mechanisms = node.get_child_optional("mechanisms")) {
+        for (const auto& entry : *mechanisms)
+            slot.mechanisms.push_back(number(entry.second.data(), "mechanism"));
+    } else {
+        slot.mechanisms = {CKM_GOSTR3410, 0xD4321006UL, 0xD4321008UL};
+    }
+    slot.pin = node.get<std::string>("pin", "");
+    slot.faults = read_faults(node);
+    if (const auto objects = node.get_child_optional("objects"))
+        for (const auto& entry : *objects)
+            slot.objects.push_back(read_object(entry.second));
+    return slot;
+}
+
+std::string environment(const char* name)
+{
+    char buffer[4096];
+    const DWORD length = GetEnvironmentVariableA(name, buffer, sizeof(buffer));
+    if (length == 0 || length >= sizeof(buffer))
+        return {};
+    return std::string(buffer, length);
+}
+
+}  // namespace
+
+std::string windows_path(const std::string& path)
+{
+    if (path.empty() || path[0] != '/')
+        return path;
+    std::string converted = "Z:" + path;
+    std::replace(converted.begin(), converted.end(), '/', '\\');
+    return converted;
+}
+
+module_description read_description(const std::string& module_name)
+{
+    module_description module;
+    const std::string file = environment(description_variable);
+    if (file.empty())
+        return module;
+    std::ifstream input(windows_path(file), std::ios::binary);
+    if (!input)
+        throw std::runtime_error("cannot open the description " + file);
+    std::stringstream text;
+    text << input.rdbuf();
+    tree root;
+    try {
+        boost::property_tree::read_json(text, root);
+    } catch (const boost::property_tree::json_parser_error& error) {
+        throw std::runtime_error(std::string("malformed description: ") + error.what());
+    }
+    module.log_path = windows_path(root.get<std::string>("log", ""));
+    const auto modules = root.get_child_optional("modules");
+    if (!modules)
+        return module;
+    for (const auto& [name, node] : *modules) {
+        if (lower(name) != lower(module_name))
+            continue;
+        module.faults = read_faults(node);
+        if (const auto slots = node.get_child_optional("slots")) {
+            std::size_t index = 0;
+            for (const auto& entry : *slots)
+                module.slots.push_back(read_slot(entry.second, index++));
+        }
+    }
+    return module;
+}
+
+}  // namespace pkcs11_standin

@@ -1,0 +1,70 @@
+#pragma once
+// What one stand-in module shows: its slots, tokens and objects, and the
+// faults it injects. Read from the JSON description file named by the
+// environment variable KELVORA_PKCS11_STANDIN (see README-standin.txt).
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cryptoki_types.h"
+
+namespace pkcs11_standin {
+
+using bytes = std::vector<std::uint8_t>;
+
+constexpr const char* description_variable = "KELVORA_PKCS11_STANDIN";
+
+// A function answers rv from its (after + 1)-th call on.
+struct fault {
+    CK_RV rv = CKR_OK;
+    unsigned long after = 0;
+};
+
+// Faults by function name ("C_Login", ...). overstate: a call that fills a
+// buffer reports that many entries or bytes more than it wrote; pad_query: a
+// size query answers that many more than needed.
+struct fault_rules {
+    std::map<std::string, fault> fail;
+    std::map<std::string, unsigned long> overstate;
+    std::map<std::string, unsigned long> pad_query;
+};
+
+struct object_description {
+    CK_OBJECT_CLASS object_class = CKO_DATA;
+    bool is_private = false;
+    std::map<CK_ATTRIBUTE_TYPE, bytes> attributes;
+    // Known to the object but reported as unavailable (length -1, CKR_OK).
+    std::set<CK_ATTRIBUTE_TYPE> unavailable;
+};
+
+struct slot_description {
+    CK_SLOT_ID id = 0;
+    std::string description;
+    bool nul_padding = false;  // the description padded with NULs, not blanks
+    bool token_present = true;
+    std::string label, manufacturer, model, serial;
+    CK_FLAGS token_flags = CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED | CKF_LOGIN_REQUIRED;
+    std::vector<CK_MECHANISM_TYPE> mechanisms;
+    std::string pin;
+    fault_rules faults;
+    std::vector<object_description> objects;
+};
+
+struct module_description {
+    std::string log_path;
+    fault_rules faults;
+    std::vector<slot_description> slots;
+};
+
+// The description of the module named module_name (compared without letter
+// case). No variable, or a file without that module: no slots. A file that
+// cannot be read or parsed throws std::runtime_error.
+module_description read_description(const std::string& module_name);
+
+// A path from the description as Windows opens it: a Unix path ("/...") is
+// reached through Wine's drive Z:.
+std::string windows_path(const std::string& path);
+
+}  // namespace pkcs11_standin
