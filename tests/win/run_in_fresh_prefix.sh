@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a test program of a build folder in its own copy of the build's Wine
-# prefix, so that the stores and key containers it writes vanish with it.
+# prefix, so that what it registers and the stores and key containers it
+# writes vanish with it.
 # Usage: run_in_fresh_prefix.sh BUILD_DIR PROGRAM [ARGS...]
 set -uo pipefail
 build_dir=$(cd "$1" && pwd)
