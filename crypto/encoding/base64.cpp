@@ -1,5 +1,8 @@
 #include "crypto/encoding/base64.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <boost/archive/iterators/dataflow_exception.hpp>
 
 namespace crypto {
@@ -93,23 +96,32 @@ std::string base64_encode(const void* data, std::size_t length) {
     return encode(static_cast<const std::uint8_t*>(data), length);
 }
 
-byte_vector base64_decode(const std::string& text) {
-    // Cut the trailing "=" characters, unless the text holds nothing else.
+namespace {
+
+// The text up to its last character that is not "=" (the whole text when it
+// holds nothing else); one character over a whole group cannot make a byte.
+std::size_t cut_length(const std::string& text)
+{
     std::size_t length = text.size();
     const std::size_t last = text.find_last_not_of('=');
-    if (last != std::string::npos) length = last + 1;
+    if (last != std::string::npos)
+        length = last + 1;
+    if (length % 4 == 1)
+        throw_bad_character();
+    return length;
+}
 
-    // One character over a whole group cannot make a byte.
-    if (length % 4 == 1) throw_bad_character();
+std::size_t decoded_size(std::size_t cut)
+{
+    return (cut / 4) * 3 + (cut % 4 == 0 ? 0 : cut % 4 - 1);
+}
 
-    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
-    // Same result as Boost's transform_width 6-to-8 over binary_from_base64 on
-    // the cut text, made by a table loop: the iterators are several times slower.
-    byte_vector out((length / 4) * 3 + (length % 4 == 0 ? 0 : length % 4 - 1));
-    std::uint8_t* o = out.data();
-
-    std::size_t i = 0;
-    for (; i + 4 <= length; i += 4) {
+// Decodes whole groups of in[0, length) (length a multiple of 4) into out.
+// Same result as Boost's transform_width 6-to-8 over binary_from_base64, made
+// by a table loop: the iterators are several times slower.
+std::uint8_t* decode_groups(const unsigned char* in, std::size_t length, std::uint8_t* o)
+{
+    for (std::size_t i = 0; i < length; i += 4) {
         const std::uint32_t group = groups.at[0][in[i]] | groups.at[1][in[i + 1]] | groups.at[2][in[i + 2]] |
                                     groups.at[3][in[i + 3]];
         if (group & bad_character_bit)
@@ -118,14 +130,57 @@ byte_vector base64_decode(const std::string& text) {
         *o++ = static_cast<std::uint8_t>(group >> 8);
         *o++ = static_cast<std::uint8_t>(group);
     }
-    // A short last group: its unused low bits are dropped unchecked.
-    if (length - i >= 2) {
-        const std::uint32_t a = sextet(in[i]);
-        const std::uint32_t b = sextet(in[i + 1]);
+    return o;
+}
+
+// A short last group of 2 or 3 characters: its unused low bits are dropped unchecked.
+std::uint8_t* decode_tail(const unsigned char* in, std::size_t length, std::uint8_t* o)
+{
+    if (length >= 2) {
+        const std::uint32_t a = sextet(in[0]);
+        const std::uint32_t b = sextet(in[1]);
         *o++ = static_cast<std::uint8_t>(a << 2 | b >> 4);
-        if (length - i == 3) *o++ = static_cast<std::uint8_t>(b << 4 | sextet(in[i + 2]) >> 2);
+        if (length == 3)
+            *o++ = static_cast<std::uint8_t>(b << 4 | sextet(in[2]) >> 2);
     }
+    return o;
+}
+
+}  // namespace
+
+std::size_t base64_decoded_size(const std::string& text)
+{
+    return decoded_size(cut_length(text));
+}
+
+byte_vector base64_decode(const std::string& text)
+{
+    const std::size_t length = cut_length(text);
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    byte_vector out(decoded_size(length));
+    const std::size_t whole = length / 4 * 4;
+    decode_tail(in + whole, length - whole, decode_groups(in, whole, out.data()));
     return out;
+}
+
+void base64_decode_each(const std::string& text, const std::function<void(const std::uint8_t*, std::size_t)>& sink)
+{
+    const std::size_t length = cut_length(text);
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    // 256 KiB of output at a time: small enough to stay in the cache between
+    // decoding and the consumer.
+    constexpr std::size_t piece_chars = 256 * 1024 / 3 * 4;
+    std::vector<std::uint8_t> piece(piece_chars / 4 * 3 + 2);
+    const std::size_t whole = length / 4 * 4;
+    for (std::size_t offset = 0; offset < whole; offset += piece_chars) {
+        const std::size_t n = std::min(piece_chars, whole - offset);
+        const std::uint8_t* end = decode_groups(in + offset, n, piece.data());
+        sink(piece.data(), static_cast<std::size_t>(end - piece.data()));
+    }
+    if (length > whole) {
+        const std::uint8_t* end = decode_tail(in + whole, length - whole, piece.data());
+        sink(piece.data(), static_cast<std::size_t>(end - piece.data()));
+    }
 }
 
 }  // namespace crypto

@@ -356,3 +356,31 @@ TEST(WideTokenizer, WorksOnItsOwnCopy) {
 }
 
 }  // namespace
+
+TEST(Base64DecodeEach, GivesTheSameBytesInPiecesAndFailsAlike)
+{
+    std::string large;
+    for (int i = 0; i < 300000; ++i)
+        large.push_back(static_cast<char>(i * 31 + 7));
+    const crypto::byte_vector bytes(large.begin(), large.end());
+    for (const std::string& text : {crypto::base64_encode(bytes), crypto::base64_encode(bytes.data(), 100001),
+                                    std::string("QQ=="), std::string("QR=="), std::string("AAA"),
+                                    std::string("===="), std::string("")}) {
+        crypto::byte_vector joined;
+        std::size_t pieces = 0;
+        crypto::base64_decode_each(text, [&](const std::uint8_t* p, std::size_t n) {
+            joined.insert(joined.end(), p, p + n);
+            ++pieces;
+        });
+        EXPECT_EQ(joined, crypto::base64_decode(text));
+        EXPECT_EQ(crypto::base64_decoded_size(text), joined.size());
+        if (text.size() > 400000) {
+            EXPECT_GT(pieces, 1u);
+        }
+    }
+    std::string bad = crypto::base64_encode(bytes);
+    bad[bad.size() - 10] = '*';
+    EXPECT_THROW(crypto::base64_decode_each(bad, [](const std::uint8_t*, std::size_t) {}), std::exception);
+    EXPECT_THROW(crypto::base64_decoded_size("A"), std::exception);
+    EXPECT_THROW(crypto::base64_decode_each("AAAAA", [](const std::uint8_t*, std::size_t) {}), std::exception);
+}
