@@ -8,8 +8,10 @@ under wine64, each as one process carrying the whole batch. Encrypted PINs are
 random, so each build's EncryptPin texts are checked by the other build's
 TryDecryptPin. An RSA certificate made in the 32-bit prefix with Wine's RSA
 provider signs a hash and a CMS message through the i686 host, and OpenSSL
-verifies both. Then kelvora_ax.dll (i686) is registered with the 32-bit
-regsvr32 and called once from JScript.
+verifies both. Token (PKCS#11) and SKF signing run through both builds, each
+with the stand-in DLLs of its own bitness, and must answer alike. Then
+kelvora_ax.dll (i686) is registered with the 32-bit regsvr32 and called once
+from JScript.
 """
 import base64
 import hashlib
@@ -21,13 +23,19 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WIN32_DIR = os.path.join(ROOT, "build", "win32")
+WIN64_DIR = os.path.join(ROOT, "build", "win64")
+# The end-to-end helpers work on the x86_64 build this stage compares with.
+os.environ["KELVORA_BUILD_DIR"] = WIN64_DIR
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import kelvora_client  # noqa: E402
-from csp_support import Scratch, openssl_cms_verify, openssl_verifies_signature  # noqa: E402
+from csp_support import Scratch, b64, openssl_cms_verify, openssl_verifies_signature  # noqa: E402
+from pkcs11_support import (CKM_GOSTR3410, GOST_2012_512_SIGN, JACARTA, RUTOKEN, Tokens,  # noqa: E402
+                            certificate, private_key, slot, standin_signature)
+from test_skf_commands import (DESCRIPTION_VARIABLE as SKF_VARIABLE, LIBRARY_DIR as SKF_DIR,  # noqa: E402
+                               LIBRARY_NAME as SKF_NAME, container_lines, digest_info, signed_data)
 
-WIN32_DIR = os.path.join(ROOT, "build", "win32")
-WIN64_DIR = os.path.join(ROOT, "build", "win64")
 # The pristine 32-bit prefix is made once; each run works in a fresh copy, so
 # certificates and registrations never carry over from one run to the next.
 PRISTINE32 = os.path.join(WIN32_DIR, "wineprefix32")
@@ -91,14 +99,21 @@ def run_host(exe, requests, launcher, env):
     return [json.loads(t) for t in run.texts()]
 
 
-def host32(requests):
-    return run_host(os.path.join(WIN32_DIR, "kelvora_messaging.exe"), requests, WINE32, env32())
+def host32(requests, extra_env=None):
+    return run_host(os.path.join(WIN32_DIR, "kelvora_messaging.exe"), requests, WINE32,
+                    dict(env32(), **(extra_env or {})))
 
 
-def host64(requests):
-    env = dict(os.environ)
+def host64(requests, extra_env=None):
     return run_host(os.path.join(WIN64_DIR, "kelvora_messaging.exe"), requests,
-                    os.path.join(WIN64_DIR, "wine-run"), env)
+                    os.path.join(WIN64_DIR, "wine-run"), dict(os.environ, **(extra_env or {})))
+
+
+def compare(a32, a64, skip=()):
+    """Answers must be equal, key order included, but for the ids in skip."""
+    for r32, r64 in zip(a32, a64):
+        if r32["id"] not in skip and json.dumps(r32) != json.dumps(r64):
+            raise SystemExit(f"smoke32: answers differ for {r32['id']}: {r32} != {r64}")
 
 
 def check_rsa_signing():
@@ -134,6 +149,140 @@ def check_rsa_signing():
         scratch.close()
 
 
+TOKEN_PIN, SKF_PIN = "87654321", "1234"
+SKF_DEVICE = "Smoke32 Key\\APP\\"
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def describe_standins(tokens, der):
+    """Writes both stand-ins' descriptions into the tokens' folder, which both
+    builds reach through drive Z:; returns the environment that names them."""
+    tokens.install({
+        RUTOKEN: {"slots": [slot("Smoke32 Rutoken", [certificate(der["g256"], "k256"), private_key("k256")],
+                                 pin=TOKEN_PIN)]},
+        JACARTA: {"slots": [slot("Smoke32 JaCarta", [certificate(der["g512"], "k512"), private_key("k512")],
+                                 pin=TOKEN_PIN)]}})
+    devices = os.path.join(tokens.dir, "devices.txt")
+    with open(devices, "w") as f:
+        f.write(f"log {windows_path(os.path.join(tokens.dir, 'skf.log'))}\n"
+                f"device Smoke32 Key\napplication APP\npin {SKF_PIN}\n" +
+                container_lines("c256", der["rsa256"]) + container_lines("c512", der["rsa512"]))
+    return dict(tokens.env(), **{SKF_VARIABLE: windows_path(devices)})
+
+
+def standin_cases(thumb):
+    """(type, arguments, expectation) of the token round and the SKF round: a
+    test of the result for a success, the error text for a failure."""
+    h32, h48, h64 = (hashlib.new(n, b"smoke32").digest() for n in ("sha256", "sha384", "sha512"))
+    h32b = hashlib.sha256(b"smoke32 again").digest()
+
+    def token(name, pin=TOKEN_PIN, hash_bytes=h32):
+        return {"store_type": "pkcs11", "thumbprint": thumb[name], "hash": b64(hash_bytes), "pin": pin}
+
+    def skf(name, pin=SKF_PIN, hash_bytes=h32):
+        return {"store_type": "skf", "thumbprint": thumb[name], "hash": b64(hash_bytes), "pin": pin}
+
+    def listed(*names):
+        return lambda r: sorted(c["thumbprint"] for c in r) == sorted(thumb[n] for n in names)
+
+    def found(name, key, value):
+        return lambda r: (r["thumbprint"], r[key]) == (thumb[name], value)
+
+    def token_signed(mechanism, key_id, hash_bytes):
+        return lambda r: r == b64(standin_signature(mechanism, key_id, hash_bytes)[::-1])
+
+    def skf_signed(container, hash_bytes):
+        return lambda r: signed_data(SKF_DEVICE + container, base64.b64decode(r)) == digest_info(hash_bytes)
+
+    def array(arguments, hashes, signed):
+        """SignHashArray of {id: hash}; every signature as signed(hash) expects."""
+        def test(r):
+            return sorted(s["id"] for s in r["signatures"]) == sorted(hashes) and \
+                all(signed(hashes[s["id"]])(s["sig"]) for s in r["signatures"])
+        return ("SignHashArray", dict(arguments, hashes=[{"id": i, "hash": b64(h)} for i, h in hashes.items()]), test)
+
+    return [
+        ("CertificatesList", {"store_type": "pkcs11"}, listed("g256", "g512")),
+        ("FindCertificate", {"store_type": "pkcs11", "thumbprint": thumb["g512"]},
+         found("g512", "reader", "Smoke32 JaCarta")),
+        ("SignHash", token("g256"), token_signed(CKM_GOSTR3410, "k256", h32)),
+        ("SignHash", token("g512", hash_bytes=h64), token_signed(GOST_2012_512_SIGN, "k512", h64)),
+        array(token("g256"), {"b": h32b, "a": h32}, lambda h: token_signed(CKM_GOSTR3410, "k256", h)),
+        ("SignHash", token("g256", pin="1111"), "PKCS#11 error, code = 0x000000A0"),
+        ("CertificatesList", {"store_type": "skf"}, listed("rsa256", "rsa512")),
+        ("FindCertificate", {"store_type": "skf", "thumbprint": thumb["rsa512"]},
+         found("rsa512", "container", SKF_DEVICE + "c512")),
+        ("SignHash", skf("rsa256"), skf_signed("c256", h32)),
+        array(skf("rsa512"), {"1": h48, "2": h64}, lambda h: skf_signed("c512", h)),
+        ("SignHash", skf("rsa256", pin="4321"), "Cannot log in, attempts remain: 9"),
+    ]
+
+
+def expected(answer, expectation):
+    if isinstance(expectation, str):
+        return answer["response"] == "fail" and answer["error"] == expectation
+    return answer["response"] == "success" and expectation(answer["result"])
+
+
+def start_prefix64(path):
+    """One server for the 64-bit prefix copy, and the prefix's own processes
+    started with their output to /dev/null: they keep the stderr of the
+    process that started them for as long as the server lives, so a program
+    whose stderr is a pipe (make-certs) must not be the one to start them."""
+    subprocess.run([WINESERVER, "-p"], env=dict(os.environ, WINEPREFIX=path))
+    subprocess.run([os.path.join(WIN64_DIR, "wine-run"), "wineboot"], env=dict(os.environ, KELVORA_WINEPREFIX=path),
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+
+def check_standins():
+    """Token and SKF signing through both builds, each in a fresh prefix with
+    the stand-ins of its own bitness (PKCS#11 modules beside the host, the SKF
+    library at its fixed path), the same descriptions and certificates, all
+    requests in one host process per build. The stand-ins sign
+    deterministically, so the answers must be byte-identical, and the calls
+    the stand-ins log must be the same; the 32-bit answers are also checked
+    against the stand-ins' signature schemes. Returns the number of requests."""
+    tokens = Tokens()  # a fresh 64-bit prefix, and a folder for descriptions and logs
+    try:
+        start_prefix64(tokens.prefix.path)
+        specs = {"g256": "2012-256", "g512": "2012-512", "rsa256": "rsa-sha256", "rsa512": "rsa-sha512"}
+        made = tokens.make_certs([{"algorithm": a, "subject": f"CN=Smoke32 {n}"} for n, a in specs.items()])
+        thumb = {n: t for n, (t, _) in zip(specs, made)}
+        env = describe_standins(tokens, {n: d for n, (_, d) in zip(specs, made)})
+        cases = standin_cases(thumb)
+        requests = [json.dumps({"type": kind, "id": f"{n}:{kind}", "arguments": arguments})
+                    for n, (kind, arguments, _) in enumerate(cases)]
+        skf_log = os.path.join(tokens.dir, "skf.log")
+        runs = []
+        for build_dir, drive_c, ask in (
+                (WIN32_DIR, os.path.join(PREFIX32, "drive_c"), lambda: host32(requests, env)),
+                (WIN64_DIR, os.path.join(tokens.prefix.path, "drive_c"),
+                 lambda: host64(requests, dict(env, KELVORA_WINEPREFIX=tokens.prefix.path)))):
+            os.makedirs(os.path.join(drive_c, *SKF_DIR), exist_ok=True)
+            shutil.copyfile(os.path.join(build_dir, "kelvora_test_skf.dll"),
+                            os.path.join(drive_c, *SKF_DIR, SKF_NAME))
+            tokens.clear_log()
+            open(skf_log, "w").close()
+            answers = ask()
+            with open(skf_log, encoding="utf-8") as f:
+                runs.append((answers, tokens.log(), f.read().splitlines()))
+    finally:
+        tokens.close()
+    (a32, p11_32, skf32), (a64, p11_64, skf64) = runs
+    compare(a32, a64)
+    for (_, _, expectation), answer in zip(cases, a32):
+        if not expected(answer, expectation):
+            raise SystemExit(f"smoke32: unexpected answer to {answer['id']}: {answer}")
+    for name, log32, log64 in (("PKCS#11 token", p11_32, p11_64), ("SKF library", skf32, skf64)):
+        if log32 != log64 or not log32:
+            diff = next((pair for pair in zip(log32, log64) if pair[0] != pair[1]), (len(log32), len(log64)))
+            raise SystemExit(f"smoke32: the {name} stand-in logged other calls (or none) for the i686 host: {diff}")
+    return len(cases)
+
+
 def check_control():
     """regsvr32 and one JScript SendMessage round trip with the i686 control."""
     target = os.path.join(PREFIX32, "drive_c", "kelvora")
@@ -157,20 +306,19 @@ def check_control():
 
 
 def main():
-    for f in ("kelvora_messaging.exe", "kelvora_ax.dll"):
-        if not os.path.exists(os.path.join(WIN32_DIR, f)):
-            raise SystemExit(f"smoke32: build/win32/{f} is missing")
+    needed = ["win32/kelvora_ax.dll", "win64/pkcs11_token_fixture.exe"] + [
+        f"{b}/{f}" for b in ("win32", "win64")
+        for f in ("kelvora_messaging.exe", RUTOKEN, JACARTA, "kelvora_test_skf.dll")]
+    for path in needed:
+        if not os.path.exists(os.path.join(ROOT, "build", path)):
+            raise SystemExit(f"smoke32: build/{path} is missing")
     start = time.time()
     ensure_prefix32()
     subprocess.run([WINESERVER, "-p"], env=env32())  # keep one server for the whole stage
     try:
         requests = batch()
         a32, a64 = host32(requests), host64(requests)
-        for r32, r64 in zip(a32, a64):
-            if r32["id"] == "pin":
-                continue
-            if r32 != r64:
-                raise SystemExit(f"smoke32: answers differ for {r32['id']}: {r32} != {r64}")
+        compare(a32, a64, skip=("pin",))
         pin32, pin64 = a32[-1]["result"], a64[-1]["result"]
         cross = [json.dumps({"type": "TryDecryptPin", "id": "x", "arguments": {"encrypted_pin": p}})
                  for p in (pin32, pin64)]
@@ -178,11 +326,13 @@ def main():
                 host32(cross[1:])[0].get("result") != {"valid": "true"}:
             raise SystemExit("smoke32: an encrypted PIN of one build does not decrypt in the other")
         check_rsa_signing()
+        standin_count = check_standins()
         check_control()
     finally:
         subprocess.run([WINESERVER, "-k"], env=env32(), stderr=subprocess.DEVNULL)
     print(f"smoke32: {len(requests)} requests: the i686 answers equal the x86_64 answers; "
           f"PINs decrypt across builds; RSA SignHash and SignCms verify; "
+          f"{standin_count} token and SKF requests answer alike in both builds; "
           f"kelvora_ax (i686) registers and answers JScript "
           f"({time.time() - start:.0f} s)")
 
