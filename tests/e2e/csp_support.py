@@ -44,7 +44,7 @@ class WinePrefix:
     # --- the test tool -----------------------------------------------------
 
     def make_certs(self, specs):
-        """Makes the certificates; returns (thumbprint, DER bytes) per spec."""
+        """Makes the certificates; returns (thumbprint, DER bytes) for each certificate specification."""
         done = self.run([CSP_TOOL, "make-certs"], json.dumps(specs).encode())
         if done.returncode != 0:
             raise RuntimeError("csp_test_tool make-certs: " + done.stderr.decode(errors="replace"))
