@@ -54,6 +54,11 @@ bool is_found(const certificate_ptr& certificate)
     return certificate && certificate->context();
 }
 
+bool thumbprint_matches(const certificate_ptr& certificate, const std::string& thumbprint)
+{
+    return is_found(certificate) && certificate->thumbprint() == thumbprint;
+}
+
 std::shared_ptr<signature_algorithm> make_signature_algorithm(certificate_ptr certificate, std::string pin)
 {
     const std::string oid = certificate ? certificate->signature_oid() : std::string();

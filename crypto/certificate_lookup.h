@@ -31,6 +31,11 @@ certificate_ptr find_certificate_by_thumbprint(const std::string& thumbprint, st
 // A lookup counts as found only with a decoded certificate.
 bool is_found(const certificate_ptr& certificate);
 
+// How the token back ends find by thumbprint: the certificate's thumbprint
+// text equals the given one byte for byte. A certificate whose bytes did not
+// decode has no thumbprint and matches nothing.
+bool thumbprint_matches(const certificate_ptr& certificate, const std::string& thumbprint);
+
 // The signer for a certificate, chosen by its signature OID and by whether it
 // lives on hardware; empty for any other signature algorithm.
 std::shared_ptr<signature_algorithm> make_signature_algorithm(certificate_ptr certificate, std::string pin);

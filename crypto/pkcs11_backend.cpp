@@ -15,13 +15,6 @@
 namespace crypto {
 namespace {
 
-// The certificate's thumbprint text equals the given one byte for byte. A
-// certificate whose bytes did not decode has no thumbprint and matches nothing.
-bool thumbprint_equals(const certificate_ptr& certificate, const std::string& thumbprint)
-{
-    return certificate && certificate->context() && certificate->thumbprint() == thumbprint;
-}
-
 void append_slot_certificates(const pkcs11::slot& token_slot, std::vector<certificate_ptr>& certificates)
 {
     const auto token_session = token_slot.open_session(false);
@@ -54,7 +47,7 @@ std::vector<certificate_ptr> list_pkcs11_certificates()
 certificate_ptr find_pkcs11_certificate(const std::string& thumbprint)
 {
     for (auto& certificate : list_pkcs11_certificates())
-        if (thumbprint_equals(certificate, thumbprint))
+        if (thumbprint_matches(certificate, thumbprint))
             return std::move(certificate);
     return {};
 }

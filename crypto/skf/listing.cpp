@@ -1,6 +1,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "crypto/certificate_lookup.h"
 #include "crypto/skf/backend.h"
 #include "crypto/skf/handles.h"
 #include "crypto/skf/skf_module.h"
@@ -50,7 +51,7 @@ std::vector<certificate_ptr> list_certificates()
 certificate_ptr find_certificate(const std::string& thumbprint)
 {
     for (auto& certificate : list_certificates())
-        if (certificate->thumbprint() == thumbprint)
+        if (thumbprint_matches(certificate, thumbprint))
             return std::move(certificate);
     return {};
 }

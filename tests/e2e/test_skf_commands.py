@@ -7,23 +7,15 @@ import base64
 import hashlib
 import os
 import shutil
-import struct
 import unittest
 
 from csp_support import BASE64_ERROR, WinePrefix, b64, error, result, sha1_hex
 from e2e_support import BUILD_DIR
+from skf_support import DESCRIPTION_VARIABLE, LIBRARY_DIR, LIBRARY_NAME, container_lines, digest_info, signed_data
 
-LIBRARY_DIR = ("Program Files", "Kelvora", "skf")
-LIBRARY_NAME = "skf.dll"
-DESCRIPTION_VARIABLE = "KELVORA_SKF_STANDIN"
 DESCRIPTION_KEYS = ["thumbprint", "serial", "subject", "raw_subject", "issuer", "validFrom", "validTo", "algorithm",
                     "container", "hardware", "reader", "carrier_type"]
 RSA_OIDS = {"sha256": "1.2.840.113549.1.1.11", "sha384": "1.2.840.113549.1.1.12", "sha512": "1.2.840.113549.1.1.13"}
-DIGEST_INFO_PREFIX = {
-    32: bytes.fromhex("3031300d060960864801650304020105000420"),
-    48: bytes.fromhex("3041300d060960864801650304020205000430"),
-    64: bytes.fromhex("3051300d060960864801650304020305000440"),
-}
 
 # The certificates on the devices, by name; all RSA keys made in the prefix.
 SPECS = {
@@ -41,28 +33,6 @@ SPECS = {
     "padded": {"subject": "CN=SKF padded sizes"},
 }
 HEALTHY = {"sha256", "sha384", "sha512", "bad_device", "bad_application", "bad_container", "bad_signing", "padded"}
-
-
-def signed_data(path, signature):
-    """What the test library signed, from a signature as the host returns it
-    (reversed); None when the bytes are no type-1 block of that container."""
-    block = bytearray(reversed(signature))
-    stream = b""
-    counter = 0
-    while len(stream) < len(block):
-        stream += hashlib.sha256(path.encode() + struct.pack(">I", counter)).digest()
-        counter += 1
-    block = bytes(b ^ s for b, s in zip(block, stream))
-    if block[:2] != b"\x00\x01":
-        return None
-    rest = block[2:].lstrip(b"\xff")
-    if len(block) - len(rest) < 10 or not rest.startswith(b"\x00"):
-        return None
-    return rest[1:]
-
-
-def digest_info(hash_bytes):
-    return DIGEST_INFO_PREFIX[len(hash_bytes)] + hash_bytes
 
 
 class SkfPrefix:
@@ -107,10 +77,6 @@ class SkfPrefix:
 
     def close(self):
         self.wine.close()
-
-
-def container_lines(name, der, extra=""):
-    return "container %s\n%scertificate %s\n" % (name, extra, base64.b64encode(der).decode())
 
 
 class SkfCommands(unittest.TestCase):

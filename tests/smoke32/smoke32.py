@@ -33,7 +33,7 @@ import kelvora_client  # noqa: E402
 from csp_support import Scratch, b64, openssl_cms_verify, openssl_verifies_signature  # noqa: E402
 from pkcs11_support import (CKM_GOSTR3410, GOST_2012_512_SIGN, JACARTA, RUTOKEN, Tokens,  # noqa: E402
                             certificate, private_key, slot, standin_signature)
-from test_skf_commands import (DESCRIPTION_VARIABLE as SKF_VARIABLE, LIBRARY_DIR as SKF_DIR,  # noqa: E402
+from skf_support import (DESCRIPTION_VARIABLE as SKF_VARIABLE, LIBRARY_DIR as SKF_DIR,  # noqa: E402
                                LIBRARY_NAME as SKF_NAME, container_lines, digest_info, signed_data)
 
 # The pristine 32-bit prefix is made once; each run works in a fresh copy, so

@@ -195,17 +195,7 @@ CK_RV token_module::get_slot_list(CK_BBOOL token_present, CK_SLOT_ID* list, CK_U
     for (const auto& slot : description_.slots)
         if (!token_present || slot.token_present)
             ids.push_back(slot.id);
-    if (!list) {
-        *count = static_cast<CK_ULONG>(ids.size()) + pad_query("C_GetSlotList", nullptr);
-        return CKR_OK;
-    }
-    if (*count < ids.size()) {
-        *count = static_cast<CK_ULONG>(ids.size());
-        return CKR_BUFFER_TOO_SMALL;
-    }
-    std::copy(ids.begin(), ids.end(), list);
-    *count = static_cast<CK_ULONG>(ids.size()) + overstate("C_GetSlotList", nullptr);
-    return CKR_OK;
+    return answer_list(ids, list, count, "C_GetSlotList", nullptr);
 }
 
 CK_RV token_module::get_slot_info(CK_SLOT_ID id, CK_SLOT_INFO* info)
@@ -273,18 +263,7 @@ CK_RV token_module::get_mechanism_list(CK_SLOT_ID id, CK_MECHANISM_TYPE* list, C
         return rv;
     if (!count)
         return CKR_ARGUMENTS_BAD;
-    const auto& mechanisms = slot->mechanisms;
-    if (!list) {
-        *count = static_cast<CK_ULONG>(mechanisms.size()) + pad_query("C_GetMechanismList", slot);
-        return CKR_OK;
-    }
-    if (*count < mechanisms.size()) {
-        *count = static_cast<CK_ULONG>(mechanisms.size());
-        return CKR_BUFFER_TOO_SMALL;
-    }
-    std::copy(mechanisms.begin(), mechanisms.end(), list);
-    *count = static_cast<CK_ULONG>(mechanisms.size()) + overstate("C_GetMechanismList", slot);
-    return CKR_OK;
+    return answer_list(slot->mechanisms, list, count, "C_GetMechanismList", slot);
 }
 
 CK_RV token_module::open_session(CK_SLOT_ID id, CK_FLAGS flags, CK_SESSION_HANDLE* handle)

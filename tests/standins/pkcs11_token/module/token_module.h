@@ -2,6 +2,7 @@
 // The state of one stand-in module in a process: its description, whether it
 // is initialised, the open sessions and which tokens are logged in. Each
 // Cryptoki function of the function list is one member here.
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <string>
@@ -65,6 +66,26 @@ private:
     bool visible(const session_state& session, const object_description& object) const;
     unsigned long overstate(const std::string& function, const slot_description* slot) const;
     unsigned long pad_query(const std::string& function, const slot_description* slot) const;
+
+    // The two-call answer of a list: its size to a call without a buffer,
+    // CKR_BUFFER_TOO_SMALL for a short buffer, otherwise the values. The
+    // description may pad the size answer or overstate the count written.
+    template <typename T>
+    CK_RV answer_list(const std::vector<T>& values, T* list, CK_ULONG* count, const std::string& function,
+                      const slot_description* slot) const
+    {
+        if (!list) {
+            *count = static_cast<CK_ULONG>(values.size()) + pad_query(function, slot);
+            return CKR_OK;
+        }
+        if (*count < values.size()) {
+            *count = static_cast<CK_ULONG>(values.size());
+            return CKR_BUFFER_TOO_SMALL;
+        }
+        std::copy(values.begin(), values.end(), list);
+        *count = static_cast<CK_ULONG>(values.size()) + overstate(function, slot);
+        return CKR_OK;
+    }
 
     std::string name_;
     std::mutex lock_;
