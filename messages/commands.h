@@ -27,6 +27,7 @@ KELVORA_COMMAND(certificate_from_base64);  // "CertificateFromBase64"
 KELVORA_COMMAND(certificate_to_base64);    // "CertificateToBase64"
 KELVORA_COMMAND(certificates_list);        // "CertificatesList"
 KELVORA_COMMAND(find_certificate);         // "FindCertificate"
+KELVORA_COMMAND(display_certificate);      // "SerializeCertificate"
 #endif
 
 #undef KELVORA_COMMAND
