@@ -29,6 +29,7 @@ std::vector<command_row> make_commands()
     add("CertificateToBase64", new certificate_to_base64);
     add("CertificatesList", new certificates_list);
     add("FindCertificate", new find_certificate);
+    add("SerializeCertificate", new display_certificate);
     add("SmartcardList", new smartcard_list);
 #endif
     return rows;

@@ -31,6 +31,7 @@ KELVORA_COMMAND(find_certificate);         // "FindCertificate"
 KELVORA_COMMAND(providers_list);           // "ProvidersList"
 KELVORA_COMMAND(find_container);           // "FindContainer"
 KELVORA_COMMAND(smartcard_list);           // "SmartcardList"
+KELVORA_COMMAND(display_certificate);      // "SerializeCertificate"
 #endif
 
 #undef KELVORA_COMMAND

@@ -9,7 +9,7 @@ packages=(
   wine64
   libboost-dev googletest
   clang libclang-rt-14-dev
-  libssl-dev openssl libgcrypt20-dev libp11-kit-dev
+  libssl-dev openssl libengine-gost-openssl libgcrypt20-dev libp11-kit-dev
 )
 
 missing=()

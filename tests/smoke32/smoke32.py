@@ -8,8 +8,9 @@ under wine64, each as one process carrying the whole batch. Encrypted PINs are
 random, so each build's EncryptPin texts are checked by the other build's
 TryDecryptPin. An RSA certificate made in the 32-bit prefix with Wine's RSA
 provider signs a hash and a CMS message through the i686 host, and OpenSSL
-verifies both. SmartcardList and FindContainer over the PC/SC stand-in, and
-token (PKCS#11) and SKF signing, run through both builds, each
+verifies both. Certificates made with OpenSSL render alike through
+SerializeCertificate in both builds. SmartcardList and FindContainer over the
+PC/SC stand-in, and token (PKCS#11) and SKF signing, run through both builds, each
 with the stand-in DLLs of its own bitness, and must answer alike. Then
 kelvora_ax.dll (i686) is registered with the 32-bit regsvr32 and called once
 from JScript.
@@ -35,6 +36,7 @@ from csp_support import Scratch, b64, openssl_cms_verify, openssl_verifies_signa
 from pkcs11_support import (CKM_GOSTR3410, GOST_2012_512_SIGN, JACARTA, RUTOKEN, Tokens,  # noqa: E402
                             certificate, private_key, slot, standin_signature)
 from cards_support import WINSCARD_VARIABLE  # noqa: E402
+from viewer_certificates import Certificates  # noqa: E402
 from skf_support import (DESCRIPTION_VARIABLE as SKF_VARIABLE, LIBRARY_DIR as SKF_DIR,  # noqa: E402
                                LIBRARY_NAME as SKF_NAME, container_lines, digest_info, signed_data)
 
@@ -71,14 +73,28 @@ def ensure_prefix32():
     shutil.copytree(PRISTINE32, PREFIX32, symlinks=True)
 
 
-def batch():
-    """Requests whose answers are deterministic, plus EncryptPin."""
+def viewer_requests():
+    """SerializeCertificate of every certificate of the viewer tests (made here
+    with OpenSSL), and of texts that are not certificates."""
+    certs = Certificates()
+    try:
+        texts = {name: base64.b64encode(der).decode() for name, der in certs.der.items()}
+    finally:
+        certs.close()
+    texts.update({"empty": "", "not-a-certificate": "bm90IGEgY2VydGlmaWNhdGU=", "cut": texts["full"][:-12]})
+    return [{"type": "SerializeCertificate", "id": f"view/{name}", "arguments": {"cert": text}}
+            for name, text in texts.items()]
+
+
+def batch(extra=()):
+    """Requests whose answers are deterministic, plus EncryptPin (last)."""
     data = bytes((i * 7 + 3) % 256 for i in range(1000))  # crosses 32/64/128-byte blocks
     requests = [{"type": "Version", "id": "v"}, {"type": "VersionEx", "id": "vx"}]
     for oid in OIDS:
         for label, blob in (("abc", b"abc"), ("1000", data), ("127", data[:127]), ("64", data[:64])):
             requests.append({"type": "ComputeHash", "id": f"{oid}/{label}",
                              "arguments": {"algorithm": oid, "data": base64.b64encode(blob).decode()}})
+    requests += list(extra)
     requests += [
         {"type": "ComputeHash", "id": "unknown", "arguments": {"algorithm": "1.2.3", "data": "YWJj"}},
         {"type": "ComputeHash", "id": "empty", "arguments": {"algorithm": OIDS[0], "data": ""}},
@@ -337,7 +353,8 @@ def main():
     ensure_prefix32()
     subprocess.run([WINESERVER, "-p"], env=env32())  # keep one server for the whole stage
     try:
-        requests = batch()
+        viewer = viewer_requests()
+        requests = batch(viewer)
         a32, a64 = host32(requests), host64(requests)
         compare(a32, a64, skip=("pin",))
         pin32, pin64 = a32[-1]["result"], a64[-1]["result"]
@@ -353,6 +370,7 @@ def main():
         subprocess.run([WINESERVER, "-k"], env=env32(), stderr=subprocess.DEVNULL)
     print(f"smoke32: {len(requests)} requests: the i686 answers equal the x86_64 answers; "
           f"PINs decrypt across builds; RSA SignHash and SignCms verify; "
+          f"SerializeCertificate of {len(viewer)} texts among them; "
           f"{standin_count} card, token and SKF requests answer alike in both builds; "
           f"kelvora_ax (i686) registers and answers JScript "
           f"({time.time() - start:.0f} s)")
