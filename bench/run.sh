@@ -11,3 +11,4 @@ bench/host_roundtrip_wine.py build/win64/kelvora_messaging.exe
 bench/compute_hash_wine.py build/win64/kelvora_messaging.exe
 bench/cards_wine.py
 bench/serialize_certificate_wine.py build/win64/kelvora_messaging.exe
+bench/json_memory.sh
