@@ -1,12 +1,14 @@
 """The built host with its real client: Chromium starts it from its host
 manifest and the test extension's page sends a request of every command through
-one chrome.runtime.connectNative port. Each answer must arrive as the host
-wrote it, and the port must stay open after each: Chromium drops the port on an
-answer frame above 1 MiB or with a length that does not match its text.
+one chrome.runtime.connectNative port. Each answer must arrive, and the port
+must stay open after each: Chromium closes the port on an answer frame above
+1 MiB, and stalls or closes it on a frame whose length does not match its text.
 
-REQUESTS is the table: one row per request, sent in order in one browser and
-one host process. A row names a check of the answer the page received; a
-string argument "@result:NAME" is the result of the earlier row NAME."""
+request_table() is the table: one row per request, (name, type, arguments,
+check[, id]), sent in order to one browser and one host process. The check
+takes the answer the page received. In the arguments, "@fx:NAME" is a value of
+the fixture (a thumbprint) and "@result:NAME" the result of the earlier row
+NAME, filled in by the page."""
 import base64
 import hashlib
 import os
