@@ -27,6 +27,8 @@ std::vector<command_row> make_commands()
     add("CertificateToBase64", new certificate_to_base64);
     add("CertificatesList", new certificates_list);
     add("FindCertificate", new find_certificate);
+    add("CreateRequest", new create_request);
+    add("WriteCertificate", new write_certificate);
 #endif
     return rows;
 }

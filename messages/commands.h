@@ -27,6 +27,8 @@ KELVORA_COMMAND(certificate_from_base64);  // "CertificateFromBase64"
 KELVORA_COMMAND(certificate_to_base64);    // "CertificateToBase64"
 KELVORA_COMMAND(certificates_list);        // "CertificatesList"
 KELVORA_COMMAND(find_certificate);         // "FindCertificate"
+KELVORA_COMMAND(create_request);           // "CreateRequest"
+KELVORA_COMMAND(write_certificate);        // "WriteCertificate"
 #endif
 
 #undef KELVORA_COMMAND
