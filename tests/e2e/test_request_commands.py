@@ -179,7 +179,7 @@ class RequestCommands(unittest.TestCase):
             ("CreateRequest", request_args("Rows-F"), {"valid": "1"}),
             ("CreateRequest", request_args("rows-f"), fail(-1, "Контейнер с таким именем уже существует")),
             ("CreateRequest", request_args("rows-g", subject="1.2.643.3.131.1.1=12a4"),
-             fail(0x80092022, "Ошибка создания запроса")),
+             fail(0x80092020, "Ошибка создания запроса")),
             ("CreateRequest", request_args("rows-h", subject="CN=x"), fail(0x80093100, "Ошибка создания запроса")),
             ("WriteCertificate", {"container": "rows-f"},
              fail(-1, "Ошибка обработки данных сертификата: No such node (cert)")),
