@@ -176,6 +176,10 @@ class RequestCommands(unittest.TestCase):
             ("CreateRequest", wrong_hash, fail(-1, "Ошибка проверки целостности данных запроса")),
             ("CreateRequest", request_args("rows-d", eku=[]), fail(-1, "Массив EKU (улучшенный ключ) пуст")),
             ("CreateRequest", request_args("rows-e", cryptoProvider="ViPNet"), fail(-1, NO_PROVIDER)),
+            # Names longer than the first 1024-byte buffer neither end the
+            # container search nor are read cut.
+            ("CreateRequest", request_args("L" * 1500), {"valid": "1"}),
+            ("CreateRequest", request_args("l" * 1500), fail(-1, "Контейнер с таким именем уже существует")),
             ("CreateRequest", request_args("Rows-F"), {"valid": "1"}),
             ("CreateRequest", request_args("rows-f"), fail(-1, "Контейнер с таким именем уже существует")),
             ("CreateRequest", request_args("rows-g", subject="1.2.643.3.131.1.1=12a4"),
