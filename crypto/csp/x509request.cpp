@@ -14,6 +14,8 @@ constexpr DWORD param_version5_check = 109;
 constexpr DWORD param_pin_check = 8;
 constexpr DWORD wrong_pin = 0x8010006B;  // SCARD_W_WRONG_CHV
 constexpr int pin_check_calls = 3;
+// The longest container name the search reads.
+constexpr DWORD max_container_name = 64 * 1024;
 
 struct provider_types {
     std::int32_t family;
@@ -230,7 +232,8 @@ bool container_exists(DWORD type, const char* name)
         // longer name, so no name ends the walk early or is read cut.
         DWORD length = static_cast<DWORD>(buffer.size() - 1);
         if (!CryptGetProvParam(provider.get(), PP_ENUMCONTAINERS, buffer.data(), &length, flags)) {
-            if (GetLastError() != ERROR_MORE_DATA || length < buffer.size()) return false;
+            if (GetLastError() != ERROR_MORE_DATA || length < buffer.size() || length > max_container_name)
+                return false;
             buffer.assign(static_cast<std::size_t>(length) + 1, 0);
             continue;  // the same name again, with room for it
         }
