@@ -161,6 +161,25 @@ class RequestCommands(unittest.TestCase):
         self.assertEqual([info[a:b] for a, b in children(info)[:2]], [b"\x02\x01\x00", b"\x30\x00"])
         self.assertIn(bytes.fromhex("06082A85030701010303"), der)  # GOST R 34.10-2012 512 signature
 
+    def test_both_commands_through_the_control(self):
+        from test_activex_control import CONTROL_WINDOWS_PATH, js_unescape
+        registered = self.prefix.run(["regsvr32", "/s", CONTROL_WINDOWS_PATH])
+        self.assertEqual(registered.returncode, 0, registered.stderr)
+        requests = [json.dumps({"type": "CreateRequest", "id": "1", "arguments": request_args("ax")}),
+                    json.dumps({"type": "WriteCertificate", "id": "2", "arguments": {"container": "ax"}})]
+        script = "var plugin = new ActiveXObject(\"kelvora.plugin\");\n" + "".join(
+            "WScript.Echo(escape(plugin.SendMessage(%s)));\n" % json.dumps(r) for r in requests)
+        with open(os.path.join(self.prefix.path, "drive_c", "requests.js"), "w", newline="\r\n") as f:
+            f.write(script)
+        out = self.prefix.run(["cscript", "//nologo", "C:\\requests.js"]).stdout.decode()
+        lines = [json.loads(js_unescape(line.strip())) for line in out.splitlines() if line.strip()]
+        self.assertEqual(len(lines), 2, out)
+        created, written = lines
+        self.assertEqual(created["id"], "1")
+        shown = openssl("req", "-inform", "DER", "-noout", "-subject", input_bytes=request_der(created))
+        self.assertIn("CN = Test", shown.stdout.decode())
+        self.assertEqual(result(written), fail(-1, "Ошибка обработки данных сертификата: No such node (cert)"))
+
     def test_in_band_failure_rows(self):
         rsa = openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=rsa", "-outform", "DER",
                       "-keyout", os.path.join(self.scratch.dir, "rsa.key"))
@@ -255,35 +274,6 @@ class ProviderFamilies(unittest.TestCase):
             self.assertIn(bmp_value(FAMILY2_NAME_256), request_der(family2))
         finally:
             prefix.close()
-
-
-@unittest.skipUnless(os.path.exists(GOST_FIXTURE), "the GOST stand-in provider is not built")
-class ThroughTheControl(unittest.TestCase):
-    """Both commands answer through kelvora_ax's SendMessage as through the host."""
-
-    def test_jscript_gets_both_answers(self):
-        from test_activex_control import CONTROL_WINDOWS_PATH, FreshPrefix, js_unescape
-        prefix = FreshPrefix()
-        try:
-            prefix.run("regsvr32", "/s", CONTROL_WINDOWS_PATH, check=True)
-            prefix.run(GOST_FIXTURE, "register", check=True)
-            requests = [json.dumps({"type": "CreateRequest", "id": "1", "arguments": request_args("ax")}),
-                        json.dumps({"type": "WriteCertificate", "id": "2", "arguments": {"container": "ax"}})]
-            script = "var plugin = new ActiveXObject(\"kelvora.plugin\");\n" + "".join(
-                "WScript.Echo(escape(plugin.SendMessage(%s)));\n" % json.dumps(r) for r in requests)
-            with open(os.path.join(prefix.drive_c, "requests.js"), "w", newline="\r\n") as f:
-                f.write(script)
-            out = prefix.run("cscript", "//nologo", "C:\\requests.js")
-            lines = [json.loads(js_unescape(line.strip())) for line in out.stdout.splitlines() if line.strip()]
-            self.assertEqual(len(lines), 2, out.stdout + out.stderr)
-            created, written = lines
-            self.assertEqual(created["id"], "1")
-            shown = openssl("req", "-inform", "DER", "-noout", "-subject",
-                            input_bytes=request_der(created))
-            self.assertIn("CN = Test", shown.stdout.decode())
-            self.assertEqual(result(written), fail(-1, "Ошибка обработки данных сертификата: No such node (cert)"))
-        finally:
-            prefix.remove()
 
 
 if __name__ == "__main__":
