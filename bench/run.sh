@@ -12,3 +12,4 @@ bench/compute_hash_wine.py build/win64/kelvora_messaging.exe
 bench/cards_wine.py
 bench/serialize_certificate_wine.py build/win64/kelvora_messaging.exe
 bench/json_memory.sh
+bench/create_request_wine.py build/win64/kelvora_messaging.exe

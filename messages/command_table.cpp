@@ -31,6 +31,8 @@ std::vector<command_row> make_commands()
     add("FindCertificate", new find_certificate);
     add("SerializeCertificate", new display_certificate);
     add("SmartcardList", new smartcard_list);
+    add("CreateRequest", new create_request);
+    add("WriteCertificate", new write_certificate);
 #endif
     return rows;
 }

@@ -32,6 +32,8 @@ KELVORA_COMMAND(providers_list);           // "ProvidersList"
 KELVORA_COMMAND(find_container);           // "FindContainer"
 KELVORA_COMMAND(smartcard_list);           // "SmartcardList"
 KELVORA_COMMAND(display_certificate);      // "SerializeCertificate"
+KELVORA_COMMAND(create_request);           // "CreateRequest"
+KELVORA_COMMAND(write_certificate);        // "WriteCertificate"
 #endif
 
 #undef KELVORA_COMMAND

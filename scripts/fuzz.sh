@@ -20,3 +20,8 @@ if [ ! -f "$viewer/seed.der" ]; then
 fi
 build/fuzz/viewer_fuzzer -max_total_time=$((seconds / 3 + 1)) -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
   -print_final_stats=1 -artifact_prefix=build/fuzz/viewer- "$viewer" 2>&1 | tail -15
+# The request encoders (subject texts, EKU lists, dates, alternative names).
+scratch=build/fuzz/corpus-encoders-new
+mkdir -p "$scratch"
+build/fuzz/request_encoder_fuzzer -max_total_time="$seconds" -max_len=2048 -timeout=10 -rss_limit_mb=2048 \
+  -print_final_stats=1 -artifact_prefix=build/fuzz/ "$scratch" fuzz/corpus/request_encoders 2>&1 | tail -15
