@@ -27,6 +27,10 @@ KELVORA_COMMAND(certificate_from_base64);  // "CertificateFromBase64"
 KELVORA_COMMAND(certificate_to_base64);    // "CertificateToBase64"
 KELVORA_COMMAND(certificates_list);        // "CertificatesList"
 KELVORA_COMMAND(find_certificate);         // "FindCertificate"
+// Commands over the providers, the PC/SC readers and the token modules.
+KELVORA_COMMAND(providers_list);           // "ProvidersList"
+KELVORA_COMMAND(find_container);           // "FindContainer"
+KELVORA_COMMAND(smartcard_list);           // "SmartcardList"
 #endif
 
 #undef KELVORA_COMMAND

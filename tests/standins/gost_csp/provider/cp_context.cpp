@@ -140,21 +140,22 @@ void get_enum_containers(context& ctx, BYTE* data, DWORD* length, DWORD flags)
             ctx.container_names.push_back((flags & crypt_fqcn) ? unique_container_name(record) : record.name);
         if (flags & CRYPT_FIRST) ctx.next_container = 0;
     }
-    std::size_t longest = 0;
-    for (const auto& name : ctx.container_names) longest = std::max(longest, name.size() + 1);
     if (ctx.next_container >= ctx.container_names.size()) throw csp_error(ERROR_NO_MORE_ITEMS);
+    // Every call, the size query included, writes back the length of the
+    // name it returns (or would return): a caller that passes that length on
+    // gets ERROR_MORE_DATA for a longer name later in the walk.
+    const std::string& name = ctx.container_names[ctx.next_container];
+    const DWORD needed = static_cast<DWORD>(name.size() + 1);
     if (!data) {
-        // The size that fits every name, so one buffer serves the whole walk.
-        *length = static_cast<DWORD>(longest);
+        *length = needed;
         return;
     }
-    const std::string& name = ctx.container_names[ctx.next_container];
-    if (*length < name.size() + 1) {
-        *length = static_cast<DWORD>(longest);
+    if (*length < needed) {
+        *length = needed;
         throw csp_error(ERROR_MORE_DATA);
     }
-    std::memcpy(data, name.c_str(), name.size() + 1);
-    *length = static_cast<DWORD>(longest);
+    std::memcpy(data, name.c_str(), needed);
+    *length = needed;
     ++ctx.next_container;
 }
 
