@@ -31,6 +31,8 @@ KELVORA_COMMAND(find_certificate);         // "FindCertificate"
 KELVORA_COMMAND(providers_list);           // "ProvidersList"
 KELVORA_COMMAND(find_container);           // "FindContainer"
 KELVORA_COMMAND(smartcard_list);           // "SmartcardList"
+KELVORA_COMMAND(create_request_hw);        // "CreateRequestHW"
+KELVORA_COMMAND(write_certificate_hw);     // "WriteCertificateHW"
 #endif
 
 #undef KELVORA_COMMAND

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <string>
 
+#include "crypto/cards/fixed_text.h"
 #include "crypto/pkcs11/exception.h"
 #include "crypto/pkcs11/module_registry.h"
 #include "crypto/pkcs11/object_finder.h"
@@ -37,15 +38,6 @@ CK_ATTRIBUTE value_attribute(CK_ATTRIBUTE_TYPE type, T& value)
 
 }  // namespace
 
-std::string token_info_text(const CK_UTF8CHAR* field, std::size_t width)
-{
-    const auto* begin = reinterpret_cast<const char*>(field);
-    std::string text(begin, std::find(begin, begin + width, '\0'));
-    while (text.size() > 1 && static_cast<unsigned char>(text.back()) <= 0x20)
-        text.pop_back();
-    return text;
-}
-
 x509request::~x509request() = default;
 
 bool x509request::select_module(const char* family_key)
@@ -70,13 +62,13 @@ bool x509request::open_token_session(const std::string& serial)
         if (!candidate.supports_gost_2012())
             continue;
         const CK_TOKEN_INFO info = candidate.get_token_info();
-        if (token_info_text(info.serialNumber, sizeof(info.serialNumber)) != serial)
+        const std::string token_serial = cards::field_text(info.serialNumber, sizeof(info.serialNumber));
+        if (token_serial != serial)
             continue;
         session_ = candidate.open_session(true);
         if (!session::is_valid(session_))
             continue;
-        token_text_ = token_info_text(info.model, sizeof(info.model)) + " " +
-                      token_info_text(info.serialNumber, sizeof(info.serialNumber));
+        token_text_ = cards::field_text(info.model, sizeof(info.model)) + " " + token_serial;
         return true;
     }
     return false;

@@ -14,6 +14,7 @@
 #include "crypto/byte_vector.h"
 #include "crypto/pkcs11/connector.h"
 #include "crypto/pkcs11/cryptoki.h"
+#include "crypto/util/request_encoders.h"
 
 namespace crypto::pkcs11 {
 
@@ -45,6 +46,20 @@ public:
     // C_Logout, whatever the token answers.
     void logout();
 
+    // Generates a key pair of the standard (0 = GOST R 34.10-2001, 1 and 2 =
+    // GOST R 34.10-2012 with 256 and 512 bits, any other as 0) under the
+    // name and returns the DER PKCS#10 request for it, signed on the token,
+    // or null. The optional texts may be null; error_code (when given)
+    // receives 0 for a failed key generation or public-key read, -1 for a
+    // family without a signing-tool text and no text given, the encoders'
+    // codes otherwise. A token failure while the signing tool is chosen
+    // throws crypto::pkcs11::exception; a key without bits "Fatal error!".
+    util::blob_ptr create_request(int standard, const char* subject, const std::vector<std::string>* usages,
+                                  const char* start_date, const char* expiration_date, const char* period,
+                                  const char* policy_level, const char* template_oid,
+                                  const std::uint32_t* identification_kind, const util::subject_alt_name* alt_name,
+                                  const char* name, const char* signing_tool, std::int32_t* error_code);
+
     // Generates the standard's key pair on the token under the name; the
     // objects stay on the token whatever happens later.
     bool generate_key_pair(int standard, const char* name, CK_OBJECT_HANDLE& public_key,
@@ -65,7 +80,21 @@ public:
     const std::string& token_text() const { return token_text_; }
     const std::string& family_key() const { return family_key_; }
 
+    // The public key of a generated pair as the request carries it: CKA_VALUE
+    // (at most 1024 bytes) as an OCTET STRING, and the key's parameter set
+    // (at most 64 bytes) with the standard's digest parameters. False when the
+    // token does not give either within those bounds.
+    bool read_public_key(int standard, CK_OBJECT_HANDLE public_key, util::public_key_info& info);
+
 private:
+    util::blob_ptr build_request(int standard, const char* subject, const std::vector<std::string>* usages,
+                                 const char* start_date, const char* expiration_date, const char* period,
+                                 const char* policy_level, const char* template_oid,
+                                 const std::uint32_t* identification_kind, const util::subject_alt_name* alt_name,
+                                 const char* name, const char* signing_tool, std::int32_t& code);
+    // The value of the request's signing-tool extension for the token family,
+    // or null for a family without one.
+    const char* family_signing_tool();
     bool has_object(const char* name, bool certificate);
 
     connector connector_;
@@ -73,10 +102,5 @@ private:
     std::string family_key_;
     std::string token_text_;
 };
-
-// A fixed-width text field of a token's CK_TOKEN_INFO: cut at the first NUL,
-// then characters 0x00 to 0x20 removed from the end; the first character is
-// never removed.
-std::string token_info_text(const CK_UTF8CHAR* field, std::size_t width);
 
 }  // namespace crypto::pkcs11

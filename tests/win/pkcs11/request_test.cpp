@@ -338,16 +338,5 @@ TEST_F(TokenRequest, CertificateWriteFailuresReportTheirCodes)
     EXPECT_EQ(code, static_cast<std::int32_t>(CKR_TEMPLATE_INCOMPLETE));
 }
 
-TEST_F(TokenRequest, TrimsTokenInfoFieldsFromTheEnd)
-{
-    const std::vector<std::pair<std::string, std::string>> rows = {
-        {"AB12    ", "AB12"}, {" AB \t\x01", " AB"}, {"        ", " "}, {std::string("A\0B     ", 8), "A"},
-        {"12345678", "12345678"},
-    };
-    for (const auto& [field, text] : rows)
-        EXPECT_EQ(crypto::pkcs11::token_info_text(reinterpret_cast<const CK_UTF8CHAR*>(field.data()), field.size()),
-                  text);
-}
-
 }  // namespace
 }  // namespace pkcs11_test
