@@ -31,6 +31,9 @@ KELVORA_COMMAND(find_certificate);         // "FindCertificate"
 KELVORA_COMMAND(providers_list);           // "ProvidersList"
 KELVORA_COMMAND(find_container);           // "FindContainer"
 KELVORA_COMMAND(smartcard_list);           // "SmartcardList"
+// The certificate-request commands, over CryptoAPI containers and tokens.
+KELVORA_COMMAND(create_request);           // "CreateRequest"
+KELVORA_COMMAND(write_certificate);        // "WriteCertificate"
 KELVORA_COMMAND(create_request_hw);        // "CreateRequestHW"
 KELVORA_COMMAND(write_certificate_hw);     // "WriteCertificateHW"
 #endif
