@@ -18,6 +18,7 @@ P256 = "Kelvora Test GOST R 34.10-2012 (256) Provider"
 P512 = "Kelvora Test GOST R 34.10-2012 (512) Provider"
 P2001 = "Kelvora Test GOST R 34.10-2001 Provider"
 READER = "Kelvora Test Reader 0"
+RSA_AES = "Microsoft Enhanced RSA and AES Cryptographic Provider"
 
 
 def key(label):
@@ -122,7 +123,8 @@ PROVIDERS_TABLE = [
     (["1.2.643.2.2.9", "1.2.3.4"], [{"type": "75", "name": P2001}, {"type": "80", "name": P256},
                                     {"type": "81", "name": P512}]),
     (["1.2.643.7.1.1.2.3"], [{"type": "81", "name": P512}]),
-    (["2.16.840.1.101.3.4.2.1"], [{"type": "24", "name": "Microsoft Enhanced RSA and AES Cryptographic Provider"}]),
+    # Wine's AES provider, registered twice, reports PP_PROVTYPE 1.
+    (["2.16.840.1.101.3.4.2.1"], [{"type": "1", "name": RSA_AES}, {"type": "1", "name": RSA_AES + " (Prototype)"}]),
     (["1.2.3.4"], ""),
     ([], ""),
     (None, ("fail", "No such node (algorithms)")),

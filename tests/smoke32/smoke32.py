@@ -8,9 +8,10 @@ under wine64, each as one process carrying the whole batch. Encrypted PINs are
 random, so each build's EncryptPin texts are checked by the other build's
 TryDecryptPin. An RSA certificate made in the 32-bit prefix with Wine's RSA
 provider signs a hash and a CMS message through the i686 host, and OpenSSL
-verifies both. Token (PKCS#11) signing, a certificate request made on a token
-and its certificate written back, and SKF signing run through both builds,
-each with the stand-in DLLs of its own bitness, and must answer alike. Then
+verifies both. SmartcardList and FindContainer over the PC/SC stand-in, token
+(PKCS#11) signing, a certificate request made on a token and its certificate
+written back, and SKF signing run through both builds, each with the stand-in
+DLLs of its own bitness, and must answer alike. Then
 kelvora_ax.dll (i686) is registered with the 32-bit regsvr32 and called once
 from JScript.
 """
@@ -34,6 +35,7 @@ import kelvora_client  # noqa: E402
 from csp_support import Scratch, b64, openssl_cms_verify, openssl_verifies_signature  # noqa: E402
 from pkcs11_support import (CKM_GOSTR3410, GOST_2012_512_SIGN, JACARTA, RUTOKEN, Tokens,  # noqa: E402
                             certificate, private_key, slot, standin_signature)
+from cards_support import WINSCARD_VARIABLE  # noqa: E402
 from skf_support import (DESCRIPTION_VARIABLE as SKF_VARIABLE, LIBRARY_DIR as SKF_DIR,  # noqa: E402
                                LIBRARY_NAME as SKF_NAME, container_lines, digest_info, signed_data)
 
@@ -175,7 +177,17 @@ def describe_standins(tokens, der):
         f.write(f"log {windows_path(os.path.join(tokens.dir, 'skf.log'))}\n"
                 f"device Smoke32 Key\napplication APP\npin {SKF_PIN}\n" +
                 container_lines("c256", der["rsa256"]) + container_lines("c512", der["rsa512"]))
-    return dict(tokens.env(), **{SKF_VARIABLE: windows_path(devices)})
+    # The PC/SC stand-in of each build (winscard.dll beside its host) shows the
+    # Rutoken's reader and a probed Rutoken S in a reader with a Cyrillic name.
+    readers = os.path.join(tokens.dir, "readers.json")
+    with open(readers, "w", encoding="utf-8") as f:
+        json.dump({"readers": [
+            {"name": "Smoke32 Rutoken", "atr": "3B8B015275746F6B656E20445320C1"},
+            {"name": "Считыватель S", "atr": "3B6F00FF00567275546F6B6E73302000009000", "protocol": 1,
+             "script": [{"command": "00CA018A04", "reply": "102700009000"},
+                        {"command": "00CA018108", "reply": "785634129000"}]}]}, f, ensure_ascii=False)
+    return dict(tokens.env(), **{SKF_VARIABLE: windows_path(devices), WINSCARD_VARIABLE: windows_path(readers),
+                                 "WINEDLLOVERRIDES": "mscoree,mshtml=;winscard=n"})
 
 
 def token_request_cases(issued):
@@ -193,7 +205,7 @@ def token_request_cases(issued):
 
 
 def standin_cases(thumb, issued):
-    """(type, arguments, expectation) of the token round and the SKF round: a
+    """(type, arguments, expectation) of the card round, the token round and the SKF round: a
     test of the result for a success, the error text for a failure."""
     h32, h48, h64 = (hashlib.new(n, b"smoke32").digest() for n in ("sha256", "sha384", "sha512"))
     h32b = hashlib.sha256(b"smoke32 again").digest()
@@ -223,7 +235,16 @@ def standin_cases(thumb, issued):
                 all(signed(hashes[s["id"]])(s["sig"]) for s in r["signatures"])
         return ("SignHashArray", dict(arguments, hashes=[{"id": i, "hash": b64(h)} for i, h in hashes.items()]), test)
 
+    def cards(r):
+        token = {"reader": "Smoke32 Rutoken", "type": "4", "brand": "Рутокен ЭЦП", "label": "Kelvora Test Token",
+                 "model": "Stand-in", "serial": TOKEN_SERIAL, "totalmem": "-1", "freemem": "-1", "hardware": "true"}
+        probed = {"reader": "Считыватель S", "type": "3", "brand": "Рутокен S", "label": "", "model": "Rutoken S",
+                  "serial": "12345678", "totalmem": "32768", "freemem": "10000", "hardware": "false"}
+        return r == [token, dict(token, hardware="false"), probed]
+
     return [
+        ("SmartcardList", {}, cards),
+        ("FindContainer", {"pkhash": b64(bytes(20))}, lambda r: r == ""),
         ("CertificatesList", {"store_type": "pkcs11"}, listed("g256", "g512")),
         ("FindCertificate", {"store_type": "pkcs11", "thumbprint": thumb["g512"]},
          found("g512", "reader", "Smoke32 JaCarta")),
@@ -331,7 +352,7 @@ def check_control():
 def main():
     needed = ["win32/kelvora_ax.dll", "win64/pkcs11_token_fixture.exe"] + [
         f"{b}/{f}" for b in ("win32", "win64")
-        for f in ("kelvora_messaging.exe", RUTOKEN, JACARTA, "kelvora_test_skf.dll")]
+        for f in ("kelvora_messaging.exe", RUTOKEN, JACARTA, "kelvora_test_skf.dll", "winscard.dll")]
     for path in needed:
         if not os.path.exists(os.path.join(ROOT, "build", path)):
             raise SystemExit(f"smoke32: build/{path} is missing")
@@ -355,7 +376,7 @@ def main():
         subprocess.run([WINESERVER, "-k"], env=env32(), stderr=subprocess.DEVNULL)
     print(f"smoke32: {len(requests)} requests: the i686 answers equal the x86_64 answers; "
           f"PINs decrypt across builds; RSA SignHash and SignCms verify; "
-          f"{standin_count} token and SKF requests answer alike in both builds; "
+          f"{standin_count} card, token and SKF requests answer alike in both builds; "
           f"kelvora_ax (i686) registers and answers JScript "
           f"({time.time() - start:.0f} s)")
 

@@ -265,6 +265,16 @@ void set_pin(context& ctx, const BYTE* data)
 
 KELVORA_CP CPAcquireContext(HCRYPTPROV* phProv, LPCSTR szContainer, DWORD dwFlags, provider_vtable* pVTable)
 {
+    // advapi32 loads the provider for every context and frees it with the
+    // last one. Like an installed provider, this one stays loaded once used:
+    // a process that opens thousands of containers one after the other
+    // would otherwise load and unload the DLL (and its runtime) each time.
+    static const bool pinned = [] {
+        HMODULE self = nullptr;
+        return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                  reinterpret_cast<LPCWSTR>(&CPAcquireContext), &self) != FALSE;
+    }();
+    (void)pinned;
     return guarded([&] { acquire(phProv, szContainer, dwFlags, pVTable); });
 }
 
