@@ -34,6 +34,7 @@ WRONG_PIN = "Неудачный логин (неверный ПИН)"
 NOT_CREATED = "Ошибка создания запроса"
 EKU_EMPTY = "Массив EKU (улучшенный ключ) пуст"
 INTEGRITY = "Ошибка проверки целостности данных запроса"
+CRYPT_E_ASN1_BADTAG = "0x8009310B"
 
 
 # (request key, key-pair mechanism, signing mechanism, public-key algorithm
@@ -235,12 +236,21 @@ class TokenRequests(unittest.TestCase):
     def test_failures_answer_in_band_in_one_process_and_every_login_is_logged_out(self):
         ((_, installed),) = self.tokens.make_certs([{"algorithm": "2012-256", "subject": "CN=Installed"}])
         ((_, issued),) = self.tokens.make_certs([{"algorithm": "2012-256", "subject": "CN=Issued"}])
+        # Slots are searched in order; the faults of a slot touch only requests for its serial.
         self.tokens.install({
             RUTOKEN: {"slots": [
                 token_slot("Old", "OLD1", mechanisms=["0x1200", "0x1201", "0x1202"]),
                 token_slot("Rutoken", "RT01", [public_key("exists"), private_key("exists"),
-                                               public_key("has-cert"), certificate(installed, "has-cert")])]},
-            JACARTA: {"slots": [token_slot("JaCarta", "JC01", fail={"C_GenerateKeyPair": "0x30"})]},
+                                               public_key("has-cert"), certificate(installed, "has-cert")]),
+                token_slot("First", "DUP1", fail={"C_GenerateKeyPair": "0x30"}),
+                token_slot("Second", "DUP1"),
+                # What a token reports beyond our buffers: a 1024-byte public
+                # key, a 64-byte parameter set and a 256-byte signature fit.
+                *[token_slot("Overstating", "OV%d" % n, overstate={"C_GetAttributeValue": n})
+                  for n in (55, 56, 961)],
+                *[token_slot("Long signature", "SG%d" % n, overstate={"C_Sign": n}) for n in (192, 193)]]},
+            JACARTA: {"slots": [token_slot("JaCarta", "JC01", fail={"C_GenerateKeyPair": "0x30"}),
+                                token_slot("Broken", "BRK1", fail={"C_GetTokenInfo": "0x30"})]},
             ESMART: {"slots": [token_slot("ESMART", "ES01", [public_key("es-key")],
                                           fail={"C_Sign": "0x30", "C_CreateObject": "0x31"})]}})
         good = arguments("new", "RT01")
@@ -260,6 +270,13 @@ class TokenRequests(unittest.TestCase):
             ("CreateRequestHW", arguments("exists", "RT01"), in_band("0xFFFFFFFF", EXISTS)),
             ("CreateRequestHW", dict(good, pincode="0000"), in_band("0xFFFFFFFF", WRONG_PIN)),
             ("CreateRequestHW", arguments("k", "JC01", card_type="7"), in_band("0x00000000", NOT_CREATED)),
+            ("CreateRequestHW", arguments("k", "DUP1"), in_band("0x00000000", NOT_CREATED)),
+            ("CreateRequestHW", arguments("k", "OV55"), {"valid": "1"}),
+            ("CreateRequestHW", arguments("k", "OV56"), in_band("0x00000000", NOT_CREATED)),
+            ("CreateRequestHW", arguments("k", "OV961"), in_band("0x00000000", NOT_CREATED)),
+            ("CreateRequestHW", arguments("k", "SG192"), {"valid": "1"}),
+            ("CreateRequestHW", arguments("k", "SG193"), in_band("0x00000000", NOT_CREATED)),
+            ("CreateRequestHW", arguments("k", "JC02", card_type="7"), fail("PKCS#11 error, code = 0x00000030")),
             ("CreateRequestHW", arguments("k", "ES01", card_type="12"), in_band("0x00000000", NOT_CREATED)),
             ("CreateRequestHW", arguments("", "RT01"), in_band("0x00000000", NOT_CREATED)),
             ("CreateRequestHW", dict(good, card_type="abc"), fail("invalid stoi argument")),
@@ -280,6 +297,8 @@ class TokenRequests(unittest.TestCase):
              in_band("0x00000031", "")),
             ("WriteCertificateHW", write_arguments("exists", "RT01", issued, card_type="x"),
              fail("invalid stoi argument")),
+            ("WriteCertificateHW", dict(write_arguments("exists", "RT01", issued), cert="AAAA"),
+             in_band(CRYPT_E_ASN1_BADTAG, "")),
             ("WriteCertificateHW", write_arguments("exists", "RT01", issued), {"valid": "1"}),
             ("WriteCertificateHW", write_arguments("exists", "RT01", issued),
              in_band("0xFFFFFFFF", "Сертификат уже установлен в контейнер")),
@@ -312,7 +331,7 @@ class TokenRequests(unittest.TestCase):
                     followed = "C_Logout" in names[n + 1:]
                     self.assertEqual(followed, "pin=" + PIN in call, (key, names))
             self.assertLessEqual(names.count("C_Logout"), 1, key)
-        self.assertEqual(logins, 8)
+        self.assertEqual(logins, 15)
         # The token without the vendor mechanism is never opened.
         self.assertEqual(self.tokens.log(RUTOKEN + " C_OpenSession slot=1"), [])
 

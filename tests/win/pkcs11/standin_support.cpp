@@ -105,7 +105,7 @@ void set_mechanisms(tree& slot, const std::vector<unsigned long>& mechanisms)
 }
 
 standin_fixture::standin_fixture()
-    : description_path_(temp_file("p11")), log_path_(temp_file("log")), store_path_(temp_file("obj"))
+    : description_path_(temp_file("p11")), log_path_(temp_file("log"))
 {
     SetEnvironmentVariableA("KELVORA_PKCS11_STANDIN", description_path_.c_str());
     install(description());
@@ -117,14 +117,12 @@ standin_fixture::~standin_fixture()
     SetEnvironmentVariableA("KELVORA_PKCS11_STANDIN", nullptr);
     DeleteFileA(description_path_.c_str());
     DeleteFileA(log_path_.c_str());
-    DeleteFileA(store_path_.c_str());
 }
 
 void standin_fixture::install(const description& tokens)
 {
     tree root = tokens.root();
     root.put("log", log_path_);
-    root.put("store", store_path_);
     std::ofstream out(description_path_, std::ios::binary | std::ios::trunc);
     boost::property_tree::write_json(out, root, false);
 }

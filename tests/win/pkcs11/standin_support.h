@@ -50,7 +50,7 @@ protected:
     standin_fixture();
     ~standin_fixture() override;
 
-    // Writes the description (with the log and store files) for the next module load.
+    // Writes the description (with the log file) for the next module load.
     void install(const description& tokens);
     // The log lines, optionally only those containing text.
     std::vector<std::string> log(const std::string& containing = "") const;
@@ -62,8 +62,6 @@ protected:
 
     std::string description_path_;
     std::string log_path_;
-    // Where the stand-in keeps the objects made on its tokens during the test.
-    std::string store_path_;
 };
 
 // A certificate and its thumbprint.
