@@ -153,7 +153,7 @@ def check_rsa_signing():
 
 
 TOKEN_PIN, SKF_PIN = "87654321", "1234"
-TOKEN_SERIAL = "SMOKE32RT"
+TOKEN_SERIAL = "00SMOKE32"  # listed before the probed card's serial
 # The Rutoken's mechanisms: signing, and key-pair generation and request
 # signing for the GOST R 34.10-2012 256-bit requests.
 TOKEN_MECHANISMS = ["0x1200", "0x1201", "0xD4321006", "0xD4321008"]
