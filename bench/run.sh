@@ -10,3 +10,4 @@ build/native/host_roundtrip_bench
 bench/host_roundtrip_wine.py build/win64/kelvora_messaging.exe
 bench/compute_hash_wine.py build/win64/kelvora_messaging.exe
 bench/cards_wine.py
+bench/create_request_wine.py build/win64/kelvora_messaging.exe

@@ -79,7 +79,8 @@ bool encode_string(string_type type, const wide_char* value, std::size_t units, 
         bool allowed = false;
         switch (type) {
         case string_type::numeric:
-            allowed = (c >= '0' && c <= '9') || c == ' ';
+            // Digits only, as CryptoAPI's check has it (a blank is refused too).
+            allowed = c >= '0' && c <= '9';
             error = crypt_e_invalid_numeric_string;
             break;
         case string_type::printable:
@@ -363,8 +364,10 @@ blob_ptr encode_signed_request(int standard, const encoded_blob* request_info, c
     der::object_id(signature_algorithm_oid(standard), id);
     byte_vector reversed(signature->bytes());
     for (std::size_t i = 0, j = reversed.size(); i + 1 < j; ++i, --j) std::swap(reversed[i], reversed[j - 1]);
-    // CryptoAPI writes an empty parameter blob of this AlgorithmIdentifier as NULL.
-    const byte_vector algorithm = der::sequence_of({id, {der::null_tag, 0x00}});
+    // No parameters, and no NULL in their place: the GOST signature OIDs are
+    // registered with CRYPT_OID_NO_NULL_ALGORITHM_PARA_FLAG, so CryptoAPI's
+    // X509_CERT encoding leaves the empty parameters out.
+    const byte_vector algorithm = der::sequence_of({id});
     return success(der::sequence_of({blob_bytes(*request_info), algorithm, der::bits(reversed, 0)}), code);
 }
 

@@ -21,9 +21,9 @@ namespace crypto {
 namespace util {
 
 // CryptoAPI's codes for values an encoding refuses.
-constexpr std::int32_t crypt_e_invalid_numeric_string = static_cast<std::int32_t>(0x80092022u);
-constexpr std::int32_t crypt_e_invalid_printable_string = static_cast<std::int32_t>(0x80092023u);
-constexpr std::int32_t crypt_e_invalid_ia5_string = static_cast<std::int32_t>(0x80092024u);
+constexpr std::int32_t crypt_e_invalid_numeric_string = static_cast<std::int32_t>(0x80092020u);
+constexpr std::int32_t crypt_e_invalid_printable_string = static_cast<std::int32_t>(0x80092021u);
+constexpr std::int32_t crypt_e_invalid_ia5_string = static_cast<std::int32_t>(0x80092022u);
 // An object identifier that is not a dotted OID.
 constexpr std::int32_t crypt_e_asn1_error = static_cast<std::int32_t>(0x80093100u);
 
