@@ -76,10 +76,10 @@ bool probe_etoken_pro(card_channel& card, smartcard_info& record)
         return false;
     if (const auto value = total->big_endian(2))
         record.totalmem = as_signed(*value);
-    const auto free = card.transmit({0x00, 0xCA, 0x01, 0x14, 0x08});
-    if (!free)
+    const auto available = card.transmit({0x00, 0xCA, 0x01, 0x14, 0x08});
+    if (!available)
         return false;
-    if (const auto value = free->big_endian(2))
+    if (const auto value = available->big_endian(2))
         record.freemem = as_signed(*value);
     const auto serial = card.transmit({0x00, 0xCA, 0x01, 0x07, 0x00});
     if (!serial)

@@ -7,6 +7,12 @@ import unittest
 
 from cards_support import ATR, WINSCARD_STANDIN, Cards
 from csp_support import result
+
+
+def answer_of(response):
+    if response["response"] == "fail":
+        return ("fail", response["error"])
+    return result(response)
 from pkcs11_support import AX_CLIENT, ESMART, JACARTA, RUTOKEN, slot
 
 
@@ -84,7 +90,9 @@ MODULES = {
         slot("ESMART 64K Reader", [], mechanisms=["0x1201"], token={"label": "ESMART", "serial": "E5000001"}),
         slot("ESMART GOST Reader", [], token={"label": "GOST", "model": "ESMART GOST", "serial": "E5000002"}),
         slot("ANGARA Reader", [], token={"label": "   ", "model": "ANGARA", "serial": "A0000001",
-                                         "total_memory": 1000, "free_memory": 10})]},
+                                         "total_memory": 1000, "free_memory": 10}),
+        # Its reader is present in one row only: a token error ends the listing.
+        slot("Failing Token", [], fail={"C_GetTokenInfo": "0x30"})]},
 }
 
 ECP = card("Рутокен ЭЦП 0", 4, "Рутокен ЭЦП", "ECP label", "Rutoken ECP", "3A0B1C2D", 65536, 30000, True)
@@ -117,6 +125,7 @@ TABLE = [
     ("no reader list", PROBED, {"fail": {"SCardListReadersW": "0x8010002E"}}, ""),
     ("list without its final NUL", TWO, {"no_final_nul": True}, [EVERY_CARD[5], EVERY_CARD[7]]),
     ("list length overstated", TWO, {"extra_list_length": 40}, [EVERY_CARD[5], EVERY_CARD[7]]),
+    ("a token that fails", TWO + [reader("Failing Token", 9)], {}, ("fail", "PKCS#11 error, code = 0x00000030")),
 ]
 
 
@@ -138,7 +147,7 @@ class SmartcardList(unittest.TestCase):
                 self.cards.set_readers(readers, **service)
                 self.cards.clear_pcsc_log()
                 with self.subTest(name):
-                    self.assertEqual(result(session.ask("SmartcardList", {"ignored": "1"})), expected)
+                    self.assertEqual(answer_of(session.ask("SmartcardList", {"ignored": "1"})), expected)
                     if name == "every kind of card":
                         self.check_probe_calls()
         finally:
