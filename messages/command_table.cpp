@@ -33,6 +33,8 @@ std::vector<command_row> make_commands()
     add("SmartcardList", new smartcard_list);
     add("CreateRequest", new create_request);
     add("WriteCertificate", new write_certificate);
+    add("CreateRequestHW", new create_request_hw);
+    add("WriteCertificateHW", new write_certificate_hw);
 #endif
     return rows;
 }

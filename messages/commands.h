@@ -32,8 +32,11 @@ KELVORA_COMMAND(providers_list);           // "ProvidersList"
 KELVORA_COMMAND(find_container);           // "FindContainer"
 KELVORA_COMMAND(smartcard_list);           // "SmartcardList"
 KELVORA_COMMAND(display_certificate);      // "SerializeCertificate"
+// The certificate-request commands, over CryptoAPI containers and tokens.
 KELVORA_COMMAND(create_request);           // "CreateRequest"
 KELVORA_COMMAND(write_certificate);        // "WriteCertificate"
+KELVORA_COMMAND(create_request_hw);        // "CreateRequestHW"
+KELVORA_COMMAND(write_certificate_hw);     // "WriteCertificateHW"
 #endif
 
 #undef KELVORA_COMMAND

@@ -58,15 +58,18 @@ class Tokens:
         self.dir = tempfile.mkdtemp(prefix="pkcs11-e2e.")
         self.description_path = os.path.join(self.dir, "tokens.json")
         self.log_path = os.path.join(self.dir, "calls.log")
+        self.store_path = os.path.join(self.dir, "objects.txt")
 
     def close(self):
         self.prefix.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def install(self, modules):
-        """modules: module file name -> {"slots": [...], "fail": ..., ...}."""
+        """modules: module file name -> {"slots": [...], "fail": ..., ...}.
+        The tokens start without the objects earlier processes made."""
         with open(self.description_path, "w") as f:
-            json.dump({"log": self.log_path, "modules": modules}, f)
+            json.dump({"log": self.log_path, "store": self.store_path, "modules": modules}, f)
+        open(self.store_path, "w").close()
         self.clear_log()
 
     def make_certs(self, specs):

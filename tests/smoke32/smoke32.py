@@ -10,7 +10,8 @@ TryDecryptPin. An RSA certificate made in the 32-bit prefix with Wine's RSA
 provider signs a hash and a CMS message through the i686 host, and OpenSSL
 verifies both. Certificates made with OpenSSL render alike through
 SerializeCertificate in both builds. SmartcardList and FindContainer over the
-PC/SC stand-in, and token (PKCS#11) and SKF signing, run through both builds, each
+PC/SC stand-in, token (PKCS#11) signing, a certificate request made on a token
+and its certificate written back, and SKF signing run through both builds, each
 with the stand-in DLLs of its own bitness, and must answer alike. Then
 kelvora_ax.dll (i686) is registered with the 32-bit regsvr32 and called once
 from JScript.
@@ -168,6 +169,10 @@ def check_rsa_signing():
 
 
 TOKEN_PIN, SKF_PIN = "87654321", "1234"
+TOKEN_SERIAL = "00SMOKE32"  # listed before the probed card's serial
+# The Rutoken's mechanisms: signing, and key-pair generation and request
+# signing for the GOST R 34.10-2012 256-bit requests.
+TOKEN_MECHANISMS = ["0x1200", "0x1201", "0xD4321006", "0xD4321008"]
 SKF_DEVICE = "Smoke32 Key\\APP\\"
 
 
@@ -180,7 +185,7 @@ def describe_standins(tokens, der):
     builds reach through drive Z:; returns the environment that names them."""
     tokens.install({
         RUTOKEN: {"slots": [slot("Smoke32 Rutoken", [certificate(der["g256"], "k256"), private_key("k256")],
-                                 pin=TOKEN_PIN)]},
+                                 pin=TOKEN_PIN, token={"serial": TOKEN_SERIAL}, mechanisms=TOKEN_MECHANISMS)]},
         JACARTA: {"slots": [slot("Smoke32 JaCarta", [certificate(der["g512"], "k512"), private_key("k512")],
                                  pin=TOKEN_PIN)]}})
     devices = os.path.join(tokens.dir, "devices.txt")
@@ -201,7 +206,21 @@ def describe_standins(tokens, der):
                                  "WINEDLLOVERRIDES": "mscoree,mshtml=;winscard=n"})
 
 
-def standin_cases(thumb):
+def token_request_cases(issued):
+    """A request made on the Rutoken and the certificate written beside it."""
+    subject, eku = "2.5.4.3=Smoke32,2.5.4.6=RU", ["1.3.6.1.5.5.7.3.2"]
+    token = {"container": "smoke32", "card_type": "4", "card_serial": TOKEN_SERIAL, "pincode": TOKEN_PIN}
+    request = dict(token, reader="Smoke32 Rutoken", subject_quoted=subject, eku=eku, cryptoStandart="gost2012-256",
+                   export="0", hash_quoted=hashlib.sha1((subject + "".join(eku) + "0").encode()).hexdigest())
+    return [
+        ("CreateRequestHW", request, lambda r: r["valid"] == "1" and len(base64.b64decode(r["x509request"])) > 64),
+        ("WriteCertificateHW", dict(token, cert=b64(issued)), lambda r: r == {"valid": "1"}),
+        ("WriteCertificateHW", dict(token, cert=b64(issued)),
+         lambda r: r["error"] == "Сертификат уже установлен в контейнер"),
+    ]
+
+
+def standin_cases(thumb, issued):
     """(type, arguments, expectation) of the card round, the token round and the SKF round: a
     test of the result for a success, the error text for a failure."""
     h32, h48, h64 = (hashlib.new(n, b"smoke32").digest() for n in ("sha256", "sha384", "sha512"))
@@ -234,7 +253,7 @@ def standin_cases(thumb):
 
     def cards(r):
         token = {"reader": "Smoke32 Rutoken", "type": "4", "brand": "Рутокен ЭЦП", "label": "Kelvora Test Token",
-                 "model": "Stand-in", "serial": "00000000", "totalmem": "-1", "freemem": "-1", "hardware": "true"}
+                 "model": "Stand-in", "serial": TOKEN_SERIAL, "totalmem": "-1", "freemem": "-1", "hardware": "true"}
         probed = {"reader": "Считыватель S", "type": "3", "brand": "Рутокен S", "label": "", "model": "Rutoken S",
                   "serial": "12345678", "totalmem": "32768", "freemem": "10000", "hardware": "false"}
         return r == [token, dict(token, hardware="false"), probed]
@@ -249,6 +268,7 @@ def standin_cases(thumb):
         ("SignHash", token("g512", hash_bytes=h64), token_signed(GOST_2012_512_SIGN, "k512", h64)),
         array(token("g256"), {"b": h32b, "a": h32}, lambda h: token_signed(CKM_GOSTR3410, "k256", h)),
         ("SignHash", token("g256", pin="1111"), "PKCS#11 error, code = 0x000000A0"),
+        *token_request_cases(issued),
         ("CertificatesList", {"store_type": "skf"}, listed("rsa256", "rsa512")),
         ("FindCertificate", {"store_type": "skf", "thumbprint": thumb["rsa512"]},
          found("rsa512", "container", SKF_DEVICE + "c512")),
@@ -285,11 +305,13 @@ def check_standins():
     tokens = Tokens()  # a fresh 64-bit prefix, and a folder for descriptions and logs
     try:
         start_prefix64(tokens.prefix.path)
-        specs = {"g256": "2012-256", "g512": "2012-512", "rsa256": "rsa-sha256", "rsa512": "rsa-sha512"}
+        specs = {"g256": "2012-256", "g512": "2012-512", "rsa256": "rsa-sha256", "rsa512": "rsa-sha512",
+                 "issued": "2012-256"}
         made = tokens.make_certs([{"algorithm": a, "subject": f"CN=Smoke32 {n}"} for n, a in specs.items()])
         thumb = {n: t for n, (t, _) in zip(specs, made)}
-        env = describe_standins(tokens, {n: d for n, (_, d) in zip(specs, made)})
-        cases = standin_cases(thumb)
+        der = {n: d for n, (_, d) in zip(specs, made)}
+        env = describe_standins(tokens, der)
+        cases = standin_cases(thumb, der["issued"])
         requests = [json.dumps({"type": kind, "id": f"{n}:{kind}", "arguments": arguments})
                     for n, (kind, arguments, _) in enumerate(cases)]
         skf_log = os.path.join(tokens.dir, "skf.log")
@@ -302,6 +324,7 @@ def check_standins():
             shutil.copyfile(os.path.join(build_dir, "kelvora_test_skf.dll"),
                             os.path.join(drive_c, *SKF_DIR, SKF_NAME))
             tokens.clear_log()
+            open(tokens.store_path, "w").close()  # each build starts with the tokens as described
             open(skf_log, "w").close()
             answers = ask()
             with open(skf_log, encoding="utf-8") as f:

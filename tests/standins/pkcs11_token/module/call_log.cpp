@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
+#include "cryptoki_types.h"
+
 namespace pkcs11_standin {
 namespace {
 
@@ -53,6 +57,44 @@ std::string hex(const void* data, unsigned long length)
         out += digits[p[i] >> 4];
         out += digits[p[i] & 15];
     }
+    return out;
+}
+
+std::string number_text(unsigned long value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%lX", value);
+    return text;
+}
+
+std::string attribute_text(unsigned long type)
+{
+    switch (type) {
+    case CKA_CLASS: return "CKA_CLASS";
+    case CKA_TOKEN: return "CKA_TOKEN";
+    case CKA_PRIVATE: return "CKA_PRIVATE";
+    case CKA_LABEL: return "CKA_LABEL";
+    case CKA_VALUE: return "CKA_VALUE";
+    case CKA_CERTIFICATE_TYPE: return "CKA_CERTIFICATE_TYPE";
+    case CKA_SERIAL_NUMBER: return "CKA_SERIAL_NUMBER";
+    case CKA_CERTIFICATE_CATEGORY: return "CKA_CERTIFICATE_CATEGORY";
+    case CKA_SUBJECT: return "CKA_SUBJECT";
+    case CKA_ID: return "CKA_ID";
+    case CKA_SIGN: return "CKA_SIGN";
+    case CKA_VERIFY: return "CKA_VERIFY";
+    case CKA_DERIVE: return "CKA_DERIVE";
+    case CKA_GOSTR3410_PARAMS: return "CKA_GOSTR3410_PARAMS";
+    case CKA_GOSTR3411_PARAMS: return "CKA_GOSTR3411_PARAMS";
+    default: return number_text(type);
+    }
+}
+
+std::string template_text(const void* attributes, unsigned long count)
+{
+    std::string out;
+    const auto* list = static_cast<const CK_ATTRIBUTE*>(attributes);
+    for (unsigned long i = 0; list && i < count; ++i)
+        out += " " + attribute_text(list[i].type) + "=" + hex(list[i].pValue, list[i].ulValueLen);
     return out;
 }
 

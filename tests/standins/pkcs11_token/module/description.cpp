@@ -143,6 +143,12 @@ slot_description read_slot(const tree& node, std::size_t index)
         slot.free_memory = number(*available, "free memory");
     if (const auto flags = node.get_optional<std::string>("token.flags"))
         slot.token_flags = number(*flags, "token flags");
+    if (const auto version = node.get_optional<std::string>("token.hardware_version")) {
+        const auto dot = version->find('.');
+        slot.hardware_version.major = static_cast<CK_BYTE>(number(version->substr(0, dot), "hardware version"));
+        if (dot != std::string::npos)
+            slot.hardware_version.minor = static_cast<CK_BYTE>(number(version->substr(dot + 1), "hardware version"));
+    }
     if (const auto mechanisms = node.get_child_optional("mechanisms")) {
         for (const auto& entry : *mechanisms)
             slot.mechanisms.push_back(number(entry.second.data(), "mechanism"));
@@ -195,6 +201,7 @@ module_description read_description(const std::string& module_name)
         throw std::runtime_error(std::string("malformed description: ") + error.what());
     }
     module.log_path = windows_path(root.get<std::string>("log", ""));
+    module.store_path = windows_path(root.get<std::string>("store", ""));
     const auto modules = root.get_child_optional("modules");
     if (!modules)
         return module;
@@ -208,7 +215,57 @@ module_description read_description(const std::string& module_name)
                 module.slots.push_back(read_slot(entry.second, index++));
         }
     }
+    load_stored_objects(module, module_name);
     return module;
+}
+
+// One line per object: "<module> <slot id> <class> <private 0|1> <type>=<hex> ...",
+// module in lower case, numbers in hex.
+void store_object(const std::string& store_path, const std::string& module_name, CK_SLOT_ID slot,
+                  const object_description& object)
+{
+    if (store_path.empty())
+        return;
+    std::ostringstream line;
+    line << lower(module_name) << std::hex << ' ' << slot << ' ' << object.object_class << ' '
+         << (object.is_private ? 1 : 0);
+    static const char digits[] = "0123456789ABCDEF";
+    for (const auto& [type, value] : object.attributes) {
+        line << ' ' << type << '=';
+        for (const std::uint8_t byte : value)
+            line << digits[byte >> 4] << digits[byte & 15];
+    }
+    line << '\n';
+    std::ofstream output(store_path, std::ios::binary | std::ios::app);
+    output << line.str();
+}
+
+void load_stored_objects(module_description& module, const std::string& module_name)
+{
+    if (module.store_path.empty())
+        return;
+    std::ifstream input(module.store_path, std::ios::binary);
+    std::string line;
+    while (std::getline(input, line)) {
+        std::istringstream fields(line);
+        std::string name, slot_id, object_class, is_private, attribute;
+        if (!(fields >> name >> slot_id >> object_class >> is_private) || name != lower(module_name))
+            continue;
+        const CK_SLOT_ID id = number("0x" + slot_id, "stored slot id");
+        object_description object;
+        object.object_class = number("0x" + object_class, "stored class");
+        object.is_private = is_private == "1";
+        while (fields >> attribute) {
+            const auto equals = attribute.find('=');
+            if (equals == std::string::npos)
+                throw std::runtime_error("malformed stored attribute: " + attribute);
+            object.attributes[number("0x" + attribute.substr(0, equals), "stored type")] =
+                hex_bytes(attribute.substr(equals + 1));
+        }
+        for (auto& slot : module.slots)
+            if (slot.id == id)
+                slot.objects.push_back(object);
+    }
 }
 
 }  // namespace pkcs11_standin

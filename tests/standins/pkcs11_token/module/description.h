@@ -48,6 +48,7 @@ struct slot_description {
     CK_ULONG total_memory = CK_UNAVAILABLE_INFORMATION;  // ulTotalPublicMemory
     CK_ULONG free_memory = CK_UNAVAILABLE_INFORMATION;   // ulFreePublicMemory
     CK_FLAGS token_flags = CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED | CKF_LOGIN_REQUIRED;
+    CK_VERSION hardware_version = {1, 0};
     std::vector<CK_MECHANISM_TYPE> mechanisms;
     std::string pin;
     fault_rules faults;
@@ -56,6 +57,9 @@ struct slot_description {
 
 struct module_description {
     std::string log_path;
+    // The file that keeps the objects the system creates on the tokens, so
+    // that a later process sees them; empty: they live in this process only.
+    std::string store_path;
     fault_rules faults;
     std::vector<slot_description> slots;
 };
@@ -64,6 +68,12 @@ struct module_description {
 // case). No variable, or a file without that module: no slots. A file that
 // cannot be read or parsed throws std::runtime_error.
 module_description read_description(const std::string& module_name);
+
+// Appends an object created on the slot to the store file, and reads the
+// store's objects of this module back into their slots (by slot id).
+void store_object(const std::string& store_path, const std::string& module_name, CK_SLOT_ID slot,
+                  const object_description& object);
+void load_stored_objects(module_description& module, const std::string& module_name);
 
 // A path from the description as Windows opens it: a Unix path ("/...") is
 // reached through Wine's drive Z:.

@@ -100,6 +100,18 @@ CK_RV sign(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length, CK_BYTE_
     return locked("C_Sign", &token_module::sign, handle, data, length, signature, size);
 }
 
+CK_RV generate_key_pair(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_ATTRIBUTE_PTR public_template,
+                        CK_ULONG public_count, CK_ATTRIBUTE_PTR private_template, CK_ULONG private_count,
+                        CK_OBJECT_HANDLE_PTR public_key, CK_OBJECT_HANDLE_PTR private_key)
+{
+    return locked("C_GenerateKeyPair", &token_module::generate_key_pair, handle, mechanism, public_template,
+                  public_count, private_template, private_count, public_key, private_key);
+}
+CK_RV create_object(CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG count, CK_OBJECT_HANDLE_PTR object)
+{
+    return locked("C_CreateObject", &token_module::create_object, handle, attributes, count, object);
+}
+
 CK_FUNCTION_LIST make_function_list()
 {
     CK_FUNCTION_LIST list{};
@@ -124,7 +136,7 @@ CK_FUNCTION_LIST make_function_list()
     list.C_SetOperationState = unsupported<CK_C_SetOperationState>::call;
     list.C_Login = login;
     list.C_Logout = logout;
-    list.C_CreateObject = unsupported<CK_C_CreateObject>::call;
+    list.C_CreateObject = create_object;
     list.C_CopyObject = unsupported<CK_C_CopyObject>::call;
     list.C_DestroyObject = unsupported<CK_C_DestroyObject>::call;
     list.C_GetObjectSize = unsupported<CK_C_GetObjectSize>::call;
@@ -163,7 +175,7 @@ CK_FUNCTION_LIST make_function_list()
     list.C_SignEncryptUpdate = unsupported<CK_C_SignEncryptUpdate>::call;
     list.C_DecryptVerifyUpdate = unsupported<CK_C_DecryptVerifyUpdate>::call;
     list.C_GenerateKey = unsupported<CK_C_GenerateKey>::call;
-    list.C_GenerateKeyPair = unsupported<CK_C_GenerateKeyPair>::call;
+    list.C_GenerateKeyPair = generate_key_pair;
     list.C_WrapKey = unsupported<CK_C_WrapKey>::call;
     list.C_UnwrapKey = unsupported<CK_C_UnwrapKey>::call;
     list.C_DeriveKey = unsupported<CK_C_DeriveKey>::call;

@@ -12,37 +12,12 @@
 namespace pkcs11_standin {
 namespace {
 
-std::string number_text(unsigned long value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%lX", value);
-    return text;
-}
-
 // Blank-padded fixed-width text of a Cryptoki structure.
 template <std::size_t N>
 void put_text(CK_UTF8CHAR (&field)[N], const std::string& text, char padding = ' ')
 {
     std::memset(field, padding, N);
     std::memcpy(field, text.data(), std::min(N, text.size()));
-}
-
-CK_OBJECT_HANDLE object_handle(std::size_t slot_index, std::size_t object_index)
-{
-    return static_cast<CK_OBJECT_HANDLE>(((slot_index + 1) << 16) | (object_index + 1));
-}
-
-std::string attribute_text(CK_ATTRIBUTE_TYPE type)
-{
-    switch (type) {
-    case CKA_CLASS: return "CKA_CLASS";
-    case CKA_TOKEN: return "CKA_TOKEN";
-    case CKA_PRIVATE: return "CKA_PRIVATE";
-    case CKA_LABEL: return "CKA_LABEL";
-    case CKA_VALUE: return "CKA_VALUE";
-    case CKA_ID: return "CKA_ID";
-    default: return number_text(type);
-    }
 }
 
 }  // namespace
@@ -244,7 +219,7 @@ CK_RV token_module::get_token_info(CK_SLOT_ID id, CK_TOKEN_INFO* info)
     info->ulTotalPublicMemory = slot->total_memory;
     info->ulFreePublicMemory = slot->free_memory;
     info->ulTotalPrivateMemory = info->ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
-    info->hardwareVersion = {1, 0};
+    info->hardwareVersion = slot->hardware_version;
     info->firmwareVersion = {1, 0};
     return CKR_OK;
 }

@@ -12,6 +12,12 @@
 
 namespace pkcs11_standin {
 
+// An object's handle: its slot's and its own position, both from 1.
+inline CK_OBJECT_HANDLE object_handle(std::size_t slot_index, std::size_t object_index)
+{
+    return static_cast<CK_OBJECT_HANDLE>(((slot_index + 1) << 16) | (object_index + 1));
+}
+
 class token_module {
 public:
     // The file name the module was loaded under ("rtPKCS11ECP.dll", ...).
@@ -47,6 +53,12 @@ public:
     CK_RV sign_init(CK_SESSION_HANDLE handle, CK_MECHANISM* mechanism, CK_OBJECT_HANDLE key);
     CK_RV sign(CK_SESSION_HANDLE handle, CK_BYTE* data, CK_ULONG length, CK_BYTE* signature,
                CK_ULONG* signature_length);
+    // Objects made on the token (object_creation.cpp): kept in the slot and
+    // in the description's store, so that later processes find them.
+    CK_RV generate_key_pair(CK_SESSION_HANDLE handle, CK_MECHANISM* mechanism, CK_ATTRIBUTE* public_template,
+                            CK_ULONG public_count, CK_ATTRIBUTE* private_template, CK_ULONG private_count,
+                            CK_OBJECT_HANDLE* public_key, CK_OBJECT_HANDLE* private_key);
+    CK_RV create_object(CK_SESSION_HANDLE handle, CK_ATTRIBUTE* attributes, CK_ULONG count, CK_OBJECT_HANDLE* object);
 
 private:
     struct session_state {
@@ -66,6 +78,11 @@ private:
     bool visible(const session_state& session, const object_description& object) const;
     unsigned long overstate(const std::string& function, const slot_description* slot) const;
     unsigned long pad_query(const std::string& function, const slot_description* slot) const;
+    // Checks that objects may be made in the session: a read-write session of
+    // a logged-in token.
+    CK_RV check_writable(const session_state& session) const;
+    // Appends the object to the session's slot and the store; gives its handle.
+    CK_OBJECT_HANDLE add_object(const session_state& session, const object_description& object);
 
     // The two-call answer of a list: its size to a call without a buffer,
     // CKR_BUFFER_TOO_SMALL for a short buffer, otherwise the values. The
