@@ -25,9 +25,9 @@
 
 #if KELVORA_STREEBOG_AVX512
 
-#include <cpuid.h>
 #include <immintrin.h>
 
+#include "crypto/cpu_features.h"
 #include "crypto/gost_3411_2012/streebog_constants.h"
 #include "crypto/gost_3411_2012/streebog_tables.h"
 
@@ -43,23 +43,6 @@
 namespace crypto::detail {
 
 namespace {
-
-bool cpu_has_avx512_vbmi_gfni()
-{
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
-    if ((ecx & (1u << 27)) == 0) return false;  // OSXSAVE
-    unsigned xcr0_low = 0, xcr0_high = 0;
-    __asm__ volatile("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
-    // XMM, YMM, opmask and both halves of the ZMM state saved by the system.
-    if ((xcr0_low & 0xE6u) != 0xE6u) return false;
-    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
-    const bool avx512f = (ebx & (1u << 16)) != 0;
-    const bool avx512bw = (ebx & (1u << 30)) != 0;
-    const bool avx512vbmi = (ecx & (1u << 1)) != 0;
-    const bool gfni = (ecx & (1u << 8)) != 0;
-    return avx512f && avx512bw && avx512vbmi && gfni;
-}
 
 struct lps_constants {
     __m512i pi[4];        // pi in four 64-byte quarters
@@ -164,7 +147,8 @@ KELVORA_STREEBOG_TARGET void blocks_avx512(std::uint64_t* h, std::uint64_t* n, s
 
 streebog_blocks_fn streebog_blocks_avx512()
 {
-    return cpu_has_avx512_vbmi_gfni() ? blocks_avx512 : nullptr;
+    const std::uint32_t needed = cpu_avx512 | cpu_gfni;
+    return (cpu_features_detected() & needed) == needed ? blocks_avx512 : nullptr;
 }
 
 }  // namespace crypto::detail

@@ -16,11 +16,8 @@ void sha512_compress_portable(std::uint64_t* h, const std::uint8_t* blocks, std:
 sha512_compress_fn sha512_compress_avx2();
 
 // The function that digests started from now on use: the AVX2 one when
-// available and not forced off, the portable one otherwise.
+// available and not switched off (cpu_features.h), the portable one otherwise.
 sha512_compress_fn sha512_compress_selected();
 
-// Forces the portable function for digests started afterwards (true) or
-// restores the automatic choice (false). Lets tests cover both paths.
-void sha512_force_portable(bool force);
 
 }  // namespace crypto::detail

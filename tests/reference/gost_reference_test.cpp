@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "crypto/cpu_features.h"
 #include "crypto/gost_3411_2012/gost_3411_12.h"
 #include "crypto/gost_3411_2012/streebog_compress.h"
 #include "crypto/gost_3411_94/gost_3411_94.h"
@@ -93,8 +94,8 @@ TEST(GostReference, LibgcryptStribogByteOrderMatchesOurs)
 
 class stribog_reference : public ::testing::TestWithParam<bool> {
 protected:
-    void SetUp() override { crypto::detail::streebog_force_portable(GetParam()); }
-    void TearDown() override { crypto::detail::streebog_force_portable(false); }
+    void SetUp() override { crypto::detail::cpu_features_switch_off(GetParam() ? crypto::detail::cpu_all_features : 0); }
+    void TearDown() override { crypto::detail::cpu_features_switch_off(0); }
 };
 
 TEST_P(stribog_reference, RandomMessagesMatchLibgcrypt)

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "crypto/cpu_features.h"
 #include "crypto/gost_3411_2012/gost_3411_12.h"
 #include "crypto/gost_3411_2012/streebog_compress.h"
 #include "crypto/gost_3411_94/gost_3411_94.h"
@@ -90,8 +91,8 @@ byte_vector digest_in_pieces(crypto::hash_algorithm& h, const byte_vector& data,
 // it) and once with the portable one.
 class streebog_paths : public ::testing::TestWithParam<bool> {
 protected:
-    void SetUp() override { crypto::detail::streebog_force_portable(GetParam()); }
-    void TearDown() override { crypto::detail::streebog_force_portable(false); }
+    void SetUp() override { crypto::detail::cpu_features_switch_off(GetParam() ? crypto::detail::cpu_all_features : 0); }
+    void TearDown() override { crypto::detail::cpu_features_switch_off(0); }
 };
 
 std::string path_name(const ::testing::TestParamInfo<bool>& info)
@@ -175,9 +176,9 @@ TEST(GostR341112, BothCompressionPathsAgree)
     for (int round = 0; round < 40; ++round) {
         const byte_vector data = random_bytes(rng() % 3000, rng());
         crypto::gost_3411_12_512 h;
-        crypto::detail::streebog_force_portable(true);
+        crypto::detail::cpu_features_switch_off(crypto::detail::cpu_all_features);
         const byte_vector portable = digest(h, data);
-        crypto::detail::streebog_force_portable(false);
+        crypto::detail::cpu_features_switch_off(0);
         EXPECT_EQ(digest(h, data), portable) << "length " << data.size();
     }
 }
