@@ -264,26 +264,37 @@ TEST(sha384_vs_sha512, differ_in_their_first_48_bytes)
 TEST(sha_dispatch, selection_follows_cpu_and_switch)
 {
     using namespace crypto::detail;
-    const bool sha = (cpu_features_detected() & cpu_sha) != 0;
-    EXPECT_EQ(sha1_compress_shani() != nullptr, sha);
-    EXPECT_EQ(sha256_compress_shani() != nullptr, sha);
-#if defined(__x86_64__) || defined(__i386__)
-    EXPECT_EQ(sha512_compress_avx2() != nullptr, (cpu_features_detected() & cpu_avx2) != 0);
+    const std::uint32_t cpu = cpu_features_detected();
+    EXPECT_EQ(sha1_compress_shani() != nullptr, (cpu & cpu_sha) != 0);
+    EXPECT_EQ(sha256_compress_shani() != nullptr, (cpu & cpu_sha) != 0);
+#if defined(__x86_64__)
+    EXPECT_EQ(sha512_compress_avx2() != nullptr, (cpu & cpu_avx2) != 0);
+    const sha512_compress_fn sha512_avx2_path = sha512_compress_avx2();
+    const sha512_compress_fn sha512_ssse3_path = nullptr;
 #else
     EXPECT_EQ(sha512_compress_avx2(), nullptr);
+    const sha512_compress_fn sha512_avx2_path = sha512_compress_vector_avx2();
+    const sha512_compress_fn sha512_ssse3_path = sha512_compress_vector_ssse3();
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+    EXPECT_EQ(sha512_compress_vector_avx2() != nullptr, (cpu & cpu_avx2) != 0);
+    EXPECT_EQ(sha512_compress_vector_ssse3() != nullptr, (cpu & cpu_ssse3) != 0);
 #endif
 
-    cpu_features_switch_off(cpu_sha | cpu_avx2);
+    cpu_features_switch_off(cpu_all_features);
     EXPECT_EQ(sha1_compress_selected(), &sha1_compress_portable);
     EXPECT_EQ(sha256_compress_selected(), &sha256_compress_portable);
     EXPECT_EQ(sha512_compress_selected(), &sha512_compress_portable);
-    cpu_features_switch_off(cpu_sha);
+    cpu_features_switch_off(cpu_sha | cpu_avx2);
     EXPECT_EQ(sha1_compress_selected(), &sha1_compress_portable);
-    if (sha512_compress_avx2() != nullptr) {
-        EXPECT_EQ(sha512_compress_selected(), sha512_compress_avx2());
+    EXPECT_EQ(sha512_compress_selected(), sha512_ssse3_path ? sha512_ssse3_path : &sha512_compress_portable);
+    cpu_features_switch_off(cpu_sha);
+    EXPECT_EQ(sha256_compress_selected(), &sha256_compress_portable);
+    if (sha512_avx2_path != nullptr) {
+        EXPECT_EQ(sha512_compress_selected(), sha512_avx2_path);
     }
     cpu_features_switch_off(0);
-    if (sha) {
+    if ((cpu & cpu_sha) != 0) {
         EXPECT_EQ(sha1_compress_selected(), sha1_compress_shani());
         EXPECT_EQ(sha256_compress_selected(), sha256_compress_shani());
     }
@@ -323,8 +334,22 @@ TEST(sha_compression, sha_extensions_match_portable)
 TEST(sha_compression, avx2_matches_portable)
 {
     using namespace crypto::detail;
-    if (sha512_compress_avx2() == nullptr) GTEST_SKIP() << "no AVX2/BMI2 on this processor";
+    if (sha512_compress_avx2() == nullptr) GTEST_SKIP() << "no AVX2/BMI2 on this processor (or an i686 build)";
     expect_same_compression<std::uint64_t, 8>(sha512_compress_portable, sha512_compress_avx2(), 128);
+}
+
+// The vector-register SHA-512 of the i686 build; built and checked in the
+// x86-64 build too.
+TEST(sha_compression, sha512_vector_paths_match_portable)
+{
+    using namespace crypto::detail;
+    int checked = 0;
+    for (const sha512_compress_fn path : {sha512_compress_vector_ssse3(), sha512_compress_vector_avx2()}) {
+        if (path == nullptr) continue;
+        expect_same_compression<std::uint64_t, 8>(sha512_compress_portable, path, 128);
+        ++checked;
+    }
+    if (checked == 0) GTEST_SKIP() << "no SSSE3 on this processor";
 }
 
 }  // namespace

@@ -1,0 +1,176 @@
+// SHA-384/SHA-512 compression with every 64-bit value in a vector register.
+// Meant for the i686 build, whose general registers are 32 bits wide: there a
+// 64-bit add, rotate or XOR costs two or more instructions, while SSE2 does
+// each in one. The message schedule runs two words per register (SSSE3), the
+// rounds on the low 64-bit lane. The same code is built twice, once for
+// SSSE3 and once with the VEX encoding of AVX2 processors (three-operand
+// forms, fewer register copies). The functions carry their own target
+// attributes; the dispatcher checks the processor first.
+#include "crypto/sha2/sha512_dispatch.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+
+#include <immintrin.h>
+
+#include "crypto/cpu_features.h"
+#include "crypto/sha2/sha512_constants.h"
+
+#define KELVORA_SHA512_VECTOR_HELPER inline __attribute__((always_inline, target("sse2,ssse3")))
+
+// 32-bit Windows keeps the stack only 4-byte aligned; realign on entry so
+// spilled vector registers stay aligned.
+#if defined(__i386__)
+#define KELVORA_SHA512_ENTRY(isa) __attribute__((target(isa), force_align_arg_pointer))
+#else
+#define KELVORA_SHA512_ENTRY(isa) __attribute__((target(isa)))
+#endif
+
+namespace crypto::detail {
+
+namespace {
+
+KELVORA_SHA512_VECTOR_HELPER __m128i rotr_xor3(__m128i x, int a, int b, int c)
+{
+    const __m128i right = _mm_xor_si128(_mm_xor_si128(_mm_srli_epi64(x, a), _mm_srli_epi64(x, b)), _mm_srli_epi64(x, c));
+    const __m128i left =
+        _mm_xor_si128(_mm_xor_si128(_mm_slli_epi64(x, 64 - a), _mm_slli_epi64(x, 64 - b)), _mm_slli_epi64(x, 64 - c));
+    return _mm_xor_si128(right, left);
+}
+
+KELVORA_SHA512_VECTOR_HELPER __m128i big_sigma0(__m128i x) { return rotr_xor3(x, 28, 34, 39); }
+KELVORA_SHA512_VECTOR_HELPER __m128i big_sigma1(__m128i x) { return rotr_xor3(x, 14, 18, 41); }
+
+KELVORA_SHA512_VECTOR_HELPER __m128i small_sigma0(__m128i x)
+{
+    const __m128i r = _mm_xor_si128(_mm_xor_si128(_mm_srli_epi64(x, 1), _mm_slli_epi64(x, 63)),
+                                    _mm_xor_si128(_mm_srli_epi64(x, 8), _mm_slli_epi64(x, 56)));
+    return _mm_xor_si128(r, _mm_srli_epi64(x, 7));
+}
+
+KELVORA_SHA512_VECTOR_HELPER __m128i small_sigma1(__m128i x)
+{
+    const __m128i r = _mm_xor_si128(_mm_xor_si128(_mm_srli_epi64(x, 19), _mm_slli_epi64(x, 45)),
+                                    _mm_xor_si128(_mm_srli_epi64(x, 61), _mm_slli_epi64(x, 3)));
+    return _mm_xor_si128(r, _mm_srli_epi64(x, 6));
+}
+
+// Words 2j, 2j+1 plus their round constants for j = 0..39 into wk.
+KELVORA_SHA512_VECTOR_HELPER void schedule(std::uint64_t* wk, const std::uint8_t* block)
+{
+    // Reverses the bytes of each 64-bit lane.
+    const __m128i swap = _mm_set_epi64x(0x08090a0b0c0d0e0fLL, 0x0001020304050607LL);
+    __m128i x[8];  // ring: pair j at x[j mod 8]
+    for (int j = 0; j < 8; ++j) {
+        x[j] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * j)), swap);
+        _mm_store_si128(reinterpret_cast<__m128i*>(wk + 2 * j),
+                        _mm_add_epi64(x[j], _mm_load_si128(reinterpret_cast<const __m128i*>(sha512_round_constants + 2 * j))));
+    }
+    for (int j = 8; j < 40; ++j) {
+        const __m128i w15 = _mm_alignr_epi8(x[(j + 1) & 7], x[j & 7], 8);       // words 2j-15, 2j-14
+        const __m128i w7 = _mm_alignr_epi8(x[(j + 5) & 7], x[(j + 4) & 7], 8);  // words 2j-7, 2j-6
+        x[j & 7] = _mm_add_epi64(_mm_add_epi64(x[j & 7], small_sigma0(w15)),
+                                 _mm_add_epi64(w7, small_sigma1(x[(j + 7) & 7])));
+        _mm_store_si128(reinterpret_cast<__m128i*>(wk + 2 * j),
+                        _mm_add_epi64(x[j & 7], _mm_load_si128(reinterpret_cast<const __m128i*>(sha512_round_constants + 2 * j))));
+    }
+}
+
+// One round on the low lanes; the caller rotates the roles of a..h. Maj
+// reuses a ^ b of this round as b ^ c of the next one (bc in, ab out).
+#define KELVORA_SHA512_VROUND(a, b, c, d, e, f, g, h, t, bc, ab)                                           \
+    do {                                                                                                   \
+        const __m128i ch = _mm_xor_si128(_mm_and_si128(e, f), _mm_andnot_si128(e, g));                    \
+        h = _mm_add_epi64(_mm_add_epi64(h, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(wk + (t)))),   \
+                          _mm_add_epi64(ch, big_sigma1(e)));                                               \
+        d = _mm_add_epi64(d, h);                                                                           \
+        ab = _mm_xor_si128(a, b);                                                                          \
+        h = _mm_add_epi64(h, _mm_add_epi64(big_sigma0(a), _mm_xor_si128(_mm_and_si128(ab, bc), b)));       \
+    } while (0)
+
+#define KELVORA_SHA512_VEIGHT(t)                                         \
+    KELVORA_SHA512_VROUND(a, b, c, d, e, f, g, h, (t) + 0, maj_x, maj_y); \
+    KELVORA_SHA512_VROUND(h, a, b, c, d, e, f, g, (t) + 1, maj_y, maj_x); \
+    KELVORA_SHA512_VROUND(g, h, a, b, c, d, e, f, (t) + 2, maj_x, maj_y); \
+    KELVORA_SHA512_VROUND(f, g, h, a, b, c, d, e, (t) + 3, maj_y, maj_x); \
+    KELVORA_SHA512_VROUND(e, f, g, h, a, b, c, d, (t) + 4, maj_x, maj_y); \
+    KELVORA_SHA512_VROUND(d, e, f, g, h, a, b, c, (t) + 5, maj_y, maj_x); \
+    KELVORA_SHA512_VROUND(c, d, e, f, g, h, a, b, (t) + 6, maj_x, maj_y); \
+    KELVORA_SHA512_VROUND(b, c, d, e, f, g, h, a, (t) + 7, maj_y, maj_x)
+
+KELVORA_SHA512_VECTOR_HELPER void compress_blocks(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count)
+{
+    alignas(16) std::uint64_t wk[80];
+#define KELVORA_SHA512_LOAD(i) _mm_loadl_epi64(reinterpret_cast<const __m128i*>(state + (i)))
+    __m128i a = KELVORA_SHA512_LOAD(0), b = KELVORA_SHA512_LOAD(1), c = KELVORA_SHA512_LOAD(2);
+    __m128i d = KELVORA_SHA512_LOAD(3), e = KELVORA_SHA512_LOAD(4), f = KELVORA_SHA512_LOAD(5);
+    __m128i g = KELVORA_SHA512_LOAD(6), h = KELVORA_SHA512_LOAD(7);
+#undef KELVORA_SHA512_LOAD
+    for (; count != 0; --count, blocks += 128) {
+        schedule(wk, blocks);
+        const __m128i a0 = a, b0 = b, c0 = c, d0 = d, e0 = e, f0 = f, g0 = g, h0 = h;
+        __m128i maj_x = _mm_xor_si128(b, c), maj_y;
+        for (int t = 0; t < 80; t += 8) {
+            KELVORA_SHA512_VEIGHT(t);
+        }
+        a = _mm_add_epi64(a, a0);
+        b = _mm_add_epi64(b, b0);
+        c = _mm_add_epi64(c, c0);
+        d = _mm_add_epi64(d, d0);
+        e = _mm_add_epi64(e, e0);
+        f = _mm_add_epi64(f, f0);
+        g = _mm_add_epi64(g, g0);
+        h = _mm_add_epi64(h, h0);
+    }
+    const __m128i* const out[8] = {&a, &b, &c, &d, &e, &f, &g, &h};
+    for (int i = 0; i < 8; ++i) _mm_storel_epi64(reinterpret_cast<__m128i*>(state + i), *out[i]);
+}
+
+#undef KELVORA_SHA512_VEIGHT
+#undef KELVORA_SHA512_VROUND
+
+KELVORA_SHA512_ENTRY("sse2,ssse3")
+void compress_ssse3(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count)
+{
+    compress_blocks(state, blocks, count);
+}
+
+KELVORA_SHA512_ENTRY("avx2")
+void compress_avx(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count)
+{
+    compress_blocks(state, blocks, count);
+}
+
+}  // namespace
+
+sha512_compress_fn sha512_compress_vector_ssse3()
+{
+    return (cpu_features_detected() & cpu_ssse3) != 0 ? compress_ssse3 : nullptr;
+}
+
+sha512_compress_fn sha512_compress_vector_avx2()
+{
+    return (cpu_features_detected() & cpu_avx2) != 0 ? compress_avx : nullptr;
+}
+
+}  // namespace crypto::detail
+
+#undef KELVORA_SHA512_ENTRY
+#undef KELVORA_SHA512_VECTOR_HELPER
+
+#else  // not x86
+
+namespace crypto::detail {
+
+sha512_compress_fn sha512_compress_vector_ssse3()
+{
+    return nullptr;
+}
+
+sha512_compress_fn sha512_compress_vector_avx2()
+{
+    return nullptr;
+}
+
+}  // namespace crypto::detail
+
+#endif
