@@ -21,6 +21,11 @@ void streebog_blocks_portable(std::uint64_t* h, std::uint64_t* n, std::uint64_t*
 // processor has none.
 streebog_blocks_fn streebog_blocks_avx512();
 
+// The table version with its XORs in SSE2 registers, or nullptr when this
+// build or this processor has none (SSE2 counts with SSSE3 and SSE4.1 in the
+// cpu_ssse3 feature).
+streebog_blocks_fn streebog_blocks_sse2();
+
 // The block loop that update() uses: the fastest one the processor offers
 // and the switch of cpu_features.h leaves on, the portable one otherwise.
 streebog_blocks_fn streebog_blocks_selected();
