@@ -1,5 +1,6 @@
-// g_N on one 512-bit vector register, for x86-64 processors with AVX-512
-// (F, BW, VBMI) and GFNI. The functions carry their own target attribute, so
+// g_N on one 512-bit vector register, for x86 processors with AVX-512
+// (F, BW, VBMI) and GFNI, in both builds (the i686 build has eight vector
+// registers, so some constants are read from memory there). The functions carry their own target attribute, so
 // this file builds without global -m flags and its code only runs after
 // streebog_blocks_avx512() has checked the processor.
 //
@@ -19,7 +20,7 @@
 //  - A byte permutation takes the transposed result back to lane = word.
 #include "crypto/gost_3411_2012/streebog_compress.h"
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
 #define KELVORA_STREEBOG_AVX512 1
 #endif
 
@@ -32,6 +33,12 @@
 #include "crypto/gost_3411_2012/streebog_tables.h"
 
 #define KELVORA_STREEBOG_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi,gfni")))
+// 32-bit Windows keeps the stack only 4-byte aligned; realign on entry.
+#if defined(__i386__)
+#define KELVORA_STREEBOG_ENTRY __attribute__((target("avx512f,avx512bw,avx512vbmi,gfni"), force_align_arg_pointer))
+#else
+#define KELVORA_STREEBOG_ENTRY KELVORA_STREEBOG_TARGET
+#endif
 
 // GCC 12's AVX-512 headers start several intrinsics from a deliberately
 // undefined register and then warn about it where they are inlined.
@@ -81,7 +88,7 @@ KELVORA_STREEBOG_TARGET inline __m512i lps(__m512i x, const lps_constants& k)
         key = next_key;                                                             \
     } while (0)
 
-KELVORA_STREEBOG_TARGET void blocks_avx512(std::uint64_t* h, std::uint64_t* n, std::uint64_t* sigma,
+KELVORA_STREEBOG_ENTRY void blocks_avx512(std::uint64_t* h, std::uint64_t* n, std::uint64_t* sigma,
                                            const std::uint8_t* blocks, std::size_t count)
 {
     const streebog_tables& tables = streebog_shared_tables();
@@ -98,9 +105,11 @@ KELVORA_STREEBOG_TARGET void blocks_avx512(std::uint64_t* h, std::uint64_t* n, s
 
     __m512i hv = _mm512_loadu_si512(h);
     __m512i nv = _mm512_loadu_si512(n);
-    unsigned long long n0 = n[0];
+    std::uint64_t n0 = n[0];
+#if defined(__x86_64__)
     unsigned long long s[8];
     for (int i = 0; i < 8; ++i) s[i] = sigma[i];
+#endif
 
     for (; count != 0; --count, blocks += 64) {
         const __m512i m = _mm512_loadu_si512(blocks);
@@ -132,16 +141,25 @@ KELVORA_STREEBOG_TARGET void blocks_avx512(std::uint64_t* h, std::uint64_t* n, s
         }
 
         // sigma += m, in general-purpose registers alongside the vector work.
+#if defined(__x86_64__)
         unsigned char carry = 0;
         for (int i = 0; i < 8; ++i) carry = _addcarry_u64(carry, s[i], streebog_load64(blocks + 8 * i), &s[i]);
+#else
+        std::uint64_t words[8];
+        for (int i = 0; i < 8; ++i) words[i] = streebog_load64(blocks + 8 * i);
+        streebog_add512(sigma, words);
+#endif
     }
 
     _mm512_storeu_si512(h, hv);
     _mm512_storeu_si512(n, nv);
+#if defined(__x86_64__)
     for (int i = 0; i < 8; ++i) sigma[i] = s[i];
+#endif
 }
 
 #undef KELVORA_STREEBOG_ROUND
+#undef KELVORA_STREEBOG_ENTRY
 
 }  // namespace
 
