@@ -25,6 +25,8 @@ streebog_blocks_fn streebog_blocks_avx512();
 // build or this processor has none (SSE2 counts with SSSE3 and SSE4.1 in the
 // cpu_ssse3 feature).
 streebog_blocks_fn streebog_blocks_sse2();
+// The same in the VEX encoding, for processors with AVX2.
+streebog_blocks_fn streebog_blocks_sse2_vex();
 
 // The block loop that update() uses: the fastest one the processor offers
 // and the switch of cpu_features.h leaves on, the portable one otherwise.

@@ -17,9 +17,9 @@
 
 #define KELVORA_STREEBOG_SSE2_HELPER inline __attribute__((always_inline, target("sse2")))
 #if defined(__i386__)
-#define KELVORA_STREEBOG_SSE2_ENTRY __attribute__((target("sse2"), force_align_arg_pointer))
+#define KELVORA_STREEBOG_SSE2_ENTRY(isa) __attribute__((target(isa), force_align_arg_pointer))
 #else
-#define KELVORA_STREEBOG_SSE2_ENTRY __attribute__((target("sse2")))
+#define KELVORA_STREEBOG_SSE2_ENTRY(isa) __attribute__((target(isa)))
 #endif
 
 namespace crypto::detail {
@@ -99,8 +99,8 @@ KELVORA_STREEBOG_SSE2_HELPER void compress(const lps_table& t, value512& h, cons
     h = xor512(h, xor512(xor512(data, key), m));
 }
 
-KELVORA_STREEBOG_SSE2_ENTRY
-void blocks_sse2(std::uint64_t* h, std::uint64_t* n, std::uint64_t* sigma, const std::uint8_t* blocks,
+KELVORA_STREEBOG_SSE2_HELPER
+void blocks_vector(std::uint64_t* h, std::uint64_t* n, std::uint64_t* sigma, const std::uint8_t* blocks,
                  std::size_t count)
 {
     const lps_table& t = streebog_shared_tables().lps;
@@ -116,11 +116,31 @@ void blocks_sse2(std::uint64_t* h, std::uint64_t* n, std::uint64_t* sigma, const
     store512(h, hv);
 }
 
+KELVORA_STREEBOG_SSE2_ENTRY("sse2")
+void blocks_sse2(std::uint64_t* h, std::uint64_t* n, std::uint64_t* sigma, const std::uint8_t* blocks,
+                 std::size_t count)
+{
+    blocks_vector(h, n, sigma, blocks, count);
+}
+
+// The same code in the VEX encoding: three-operand forms, fewer copies.
+KELVORA_STREEBOG_SSE2_ENTRY("avx2")
+void blocks_avx2(std::uint64_t* h, std::uint64_t* n, std::uint64_t* sigma, const std::uint8_t* blocks,
+                 std::size_t count)
+{
+    blocks_vector(h, n, sigma, blocks, count);
+}
+
 }  // namespace
 
 streebog_blocks_fn streebog_blocks_sse2()
 {
     return (cpu_features_detected() & cpu_ssse3) != 0 ? blocks_sse2 : nullptr;
+}
+
+streebog_blocks_fn streebog_blocks_sse2_vex()
+{
+    return (cpu_features_detected() & cpu_avx2) != 0 ? blocks_avx2 : nullptr;
 }
 
 }  // namespace crypto::detail
@@ -133,6 +153,11 @@ streebog_blocks_fn streebog_blocks_sse2()
 namespace crypto::detail {
 
 streebog_blocks_fn streebog_blocks_sse2()
+{
+    return nullptr;
+}
+
+streebog_blocks_fn streebog_blocks_sse2_vex()
 {
     return nullptr;
 }

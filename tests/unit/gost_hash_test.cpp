@@ -179,6 +179,7 @@ TEST(GostR341112, EveryAcceleratedPathMatchesPortable)
         const char* name;
         streebog_blocks_fn blocks;
     } paths[] = {{"sse2", crypto::detail::streebog_blocks_sse2()},
+                 {"sse2-vex", crypto::detail::streebog_blocks_sse2_vex()},
                  {"avx512-gfni", crypto::detail::streebog_blocks_avx512()}};
     std::mt19937_64 rng(2012);
     int checked = 0;
@@ -214,9 +215,13 @@ TEST(GostR341112, SelectionFollowsTheSwitch)
     using namespace crypto::detail;
     cpu_features_switch_off(cpu_all_features);
     EXPECT_EQ(streebog_blocks_selected(), &streebog_blocks_portable);
-    cpu_features_switch_off(cpu_avx512 | cpu_gfni);
+    cpu_features_switch_off(cpu_avx512 | cpu_gfni | cpu_avx2);
     EXPECT_EQ(streebog_blocks_selected(),
               streebog_blocks_sse2() != nullptr ? streebog_blocks_sse2() : &streebog_blocks_portable);
+    if (streebog_blocks_sse2_vex() != nullptr) {
+        cpu_features_switch_off(cpu_avx512 | cpu_gfni);
+        EXPECT_EQ(streebog_blocks_selected(), streebog_blocks_sse2_vex());
+    }
     cpu_features_switch_off(0);
     if (streebog_blocks_avx512() != nullptr) {
         EXPECT_EQ(streebog_blocks_selected(), streebog_blocks_avx512());
