@@ -15,9 +15,9 @@ void sha512_compress_portable(std::uint64_t* h, const std::uint8_t* blocks, std:
 // nullptr when this build or this processor has none.
 sha512_compress_fn sha512_compress_avx2();
 
-// The version with every 64-bit value in a vector register (SSSE3, or the
-// same code in the AVX2 processors' VEX encoding), or nullptr when this
-// processor has none. The i686 build uses it; the x86-64 build keeps its
+// The versions with every 64-bit value in a vector register (SSSE3; AVX2
+// with the working variables paired), or nullptr when this processor has
+// none. The i686 build uses it; the x86-64 build keeps its
 // 64-bit general registers and the AVX2 version above.
 sha512_compress_fn sha512_compress_vector_ssse3();
 sha512_compress_fn sha512_compress_vector_avx2();

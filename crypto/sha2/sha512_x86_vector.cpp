@@ -1,11 +1,10 @@
 // SHA-384/SHA-512 compression with every 64-bit value in a vector register.
 // Meant for the i686 build, whose general registers are 32 bits wide: there a
 // 64-bit add, rotate or XOR costs two or more instructions, while SSE2 does
-// each in one. The message schedule runs two words per register (SSSE3), the
-// rounds on the low 64-bit lane. The same code is built twice, once for
-// SSSE3 and once with the VEX encoding of AVX2 processors (three-operand
-// forms, fewer register copies). The functions carry their own target
-// attributes; the dispatcher checks the processor first.
+// each in one. The message schedule runs two words per register (SSSE3). The
+// SSSE3 version runs the rounds on the low 64-bit lane; the AVX2 version
+// pairs the working variables (see compress_avx2_paired). The functions carry
+// their own target attributes; the dispatcher checks the processor first.
 #include "crypto/sha2/sha512_dispatch.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -128,14 +127,77 @@ KELVORA_SHA512_VECTOR_HELPER void compress_blocks(std::uint64_t* state, const st
 #undef KELVORA_SHA512_VEIGHT
 #undef KELVORA_SHA512_VROUND
 
-KELVORA_SHA512_ENTRY("sse2,ssse3")
-void compress_ssse3(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count)
+// AVX2 version with the eight working variables paired in four registers,
+// (a, e), (b, f), (c, g) and (d, h), low lane first: one set of per-lane
+// (variable) shifts gives Sigma0(a) and Sigma1(e) together, one AND-XOR step
+// gives Maj(a, b, c) = c ^ ((a ^ c) & (b ^ c)) and Ch(e, f, g) = g ^ (e & (f ^ g))
+// together, and nothing spills out of the eight vector registers of the
+// i686 build.
+#define KELVORA_SHA512_AVX2_HELPER inline __attribute__((always_inline, target("avx2")))
+
+KELVORA_SHA512_AVX2_HELPER __m128i paired_sigma(__m128i x)
 {
-    compress_blocks(state, blocks, count);
+    // Lane 0 (a): rotations by 28, 34, 39; lane 1 (e): by 14, 18, 41.
+    const __m128i r1 = _mm_set_epi64x(14, 28), l1 = _mm_set_epi64x(50, 36);
+    const __m128i r2 = _mm_set_epi64x(18, 34), l2 = _mm_set_epi64x(46, 30);
+    const __m128i r3 = _mm_set_epi64x(41, 39), l3 = _mm_set_epi64x(23, 25);
+    const __m128i a = _mm_xor_si128(_mm_srlv_epi64(x, r1), _mm_sllv_epi64(x, l1));
+    const __m128i b = _mm_xor_si128(_mm_srlv_epi64(x, r2), _mm_sllv_epi64(x, l2));
+    const __m128i c = _mm_xor_si128(_mm_srlv_epi64(x, r3), _mm_sllv_epi64(x, l3));
+    return _mm_xor_si128(_mm_xor_si128(a, b), c);
 }
 
+// One round: p1 = (a, e), p2 = (b, f), p3 = (c, g), p4 = (d, h); the new
+// (a, e) replaces p4 and the caller rotates the roles.
+#define KELVORA_SHA512_PROUND(p1, p2, p3, p4, t)                                                                \
+    do {                                                                                                        \
+        const __m128i x = _mm_xor_si128(p1, _mm_and_si128(p3, low_lane));                                       \
+        const __m128i f = _mm_xor_si128(p3, _mm_and_si128(x, _mm_xor_si128(p2, p3)));                           \
+        const __m128i u = _mm_add_epi64(paired_sigma(p1), f);   /* (T2, Sigma1(e) + Ch) */                      \
+        const __m128i hk = _mm_add_epi64(p4, _mm_slli_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(wk + (t))), 8)); \
+        const __m128i v = _mm_add_epi64(hk, u); /* lane 1: T1 */                                                \
+        p4 = _mm_add_epi64(_mm_unpackhi_epi64(v, v), _mm_unpacklo_epi64(u, p4)); /* (T1 + T2, d + T1) */        \
+    } while (0)
+
 KELVORA_SHA512_ENTRY("avx2")
-void compress_avx(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count)
+void compress_avx2_paired(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count)
+{
+    alignas(16) std::uint64_t wk[80];
+    const __m128i low_lane = _mm_set_epi64x(0, -1);
+    __m128i ae = _mm_set_epi64x(static_cast<long long>(state[4]), static_cast<long long>(state[0]));
+    __m128i bf = _mm_set_epi64x(static_cast<long long>(state[5]), static_cast<long long>(state[1]));
+    __m128i cg = _mm_set_epi64x(static_cast<long long>(state[6]), static_cast<long long>(state[2]));
+    __m128i dh = _mm_set_epi64x(static_cast<long long>(state[7]), static_cast<long long>(state[3]));
+    for (; count != 0; --count, blocks += 128) {
+        schedule(wk, blocks);
+        const __m128i ae0 = ae, bf0 = bf, cg0 = cg, dh0 = dh;
+        for (int t = 0; t < 80; t += 4) {
+            KELVORA_SHA512_PROUND(ae, bf, cg, dh, t + 0);
+            KELVORA_SHA512_PROUND(dh, ae, bf, cg, t + 1);
+            KELVORA_SHA512_PROUND(cg, dh, ae, bf, t + 2);
+            KELVORA_SHA512_PROUND(bf, cg, dh, ae, t + 3);
+        }
+        ae = _mm_add_epi64(ae, ae0);
+        bf = _mm_add_epi64(bf, bf0);
+        cg = _mm_add_epi64(cg, cg0);
+        dh = _mm_add_epi64(dh, dh0);
+    }
+    alignas(16) std::uint64_t out[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(out + 0), ae);
+    _mm_store_si128(reinterpret_cast<__m128i*>(out + 2), bf);
+    _mm_store_si128(reinterpret_cast<__m128i*>(out + 4), cg);
+    _mm_store_si128(reinterpret_cast<__m128i*>(out + 6), dh);
+    for (int i = 0; i < 4; ++i) {
+        state[i] = out[2 * i];
+        state[4 + i] = out[2 * i + 1];
+    }
+}
+
+#undef KELVORA_SHA512_PROUND
+#undef KELVORA_SHA512_AVX2_HELPER
+
+KELVORA_SHA512_ENTRY("sse2,ssse3")
+void compress_ssse3(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count)
 {
     compress_blocks(state, blocks, count);
 }
@@ -149,7 +211,7 @@ sha512_compress_fn sha512_compress_vector_ssse3()
 
 sha512_compress_fn sha512_compress_vector_avx2()
 {
-    return (cpu_features_detected() & cpu_avx2) != 0 ? compress_avx : nullptr;
+    return (cpu_features_detected() & cpu_avx2) != 0 ? compress_avx2_paired : nullptr;
 }
 
 }  // namespace crypto::detail
