@@ -17,6 +17,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -129,9 +130,23 @@ def main():
         return 0
 
     ensure_prefix32(wrap)
-    out = subprocess.run(wrap + [WINE32, bench_exe, "32"], env=env32(), stdout=subprocess.PIPE,
-                         stderr=subprocess.DEVNULL, text=True, check=True).stdout
-    _, i686_paths, features32 = parse(out.splitlines())
+    # One server for the whole run; Wine's background processes start here
+    # with streams that lead nowhere, so they hold no pipe of ours open.
+    subprocess.run(wrap + [WINESERVER, "-p"], env=env32())
+    subprocess.run(wrap + [WINE32, "wineboot"], env=env32(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    try:
+        return report(wrap, emulated, anchors, native_paths, features, bench_exe, host32)
+    finally:
+        subprocess.run(wrap + [WINESERVER, "-k"], env=env32(), stderr=subprocess.DEVNULL)
+
+
+def report(wrap, emulated, anchors, native_paths, features, bench_exe, host32):
+    with tempfile.TemporaryFile(mode="w+") as output:
+        subprocess.run(wrap + [WINE32, bench_exe, "32"], env=env32(), stdin=subprocess.DEVNULL, stdout=output,
+                       stderr=subprocess.DEVNULL, check=True)
+        output.seek(0)
+        _, i686_paths, features32 = parse(output.read().splitlines())
 
     print()
     print("CPU features (probe of each build): " +

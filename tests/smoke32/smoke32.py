@@ -20,6 +20,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -310,13 +311,19 @@ def check_hash_paths():
     (SHA extensions, the vector SHA-512, the SSE2 and AVX-512 GOST R
     34.11-2012 loops) against its portable code, on this processor."""
     exe = os.path.join(WIN32_DIR, "kelvora_unit_tests.exe")
-    run = subprocess.run([WINE32, exe, "--gtest_brief=1",
-                          "--gtest_filter=*sha*:*Gost*:*streebog*:block_buffer.*:hash_*"],
-                         env=env32(), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=600)
-    if run.returncode != 0 or "PASSED" not in run.stdout:
-        print(run.stdout[-4000:])
+    # Output into a file, not a pipe: Wine's background processes may keep a
+    # pipe open long after the program ends.
+    with tempfile.TemporaryFile(mode="w+") as output:
+        run = subprocess.run([WINE32, exe, "--gtest_brief=1",
+                              "--gtest_filter=*sha*:*Gost*:*streebog*:block_buffer.*:hash_*"],
+                             env=env32(), stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT,
+                             timeout=600)
+        output.seek(0)
+        text = output.read()
+    if run.returncode != 0 or "PASSED" not in text:
+        print(text[-4000:])
         raise SystemExit("smoke32: the hash tests of the i686 build failed")
-    ran = [line for line in run.stdout.splitlines() if line.startswith("[==========]")]
+    ran = [line for line in text.splitlines() if line.startswith("[==========]")]
     return ran[-1].split()[1] if ran else "?"
 
 
