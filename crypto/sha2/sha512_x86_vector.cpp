@@ -141,10 +141,17 @@ KELVORA_SHA512_AVX2_HELPER __m128i paired_sigma(__m128i x)
     const __m128i r1 = _mm_set_epi64x(14, 28), l1 = _mm_set_epi64x(50, 36);
     const __m128i r2 = _mm_set_epi64x(18, 34), l2 = _mm_set_epi64x(46, 30);
     const __m128i r3 = _mm_set_epi64x(41, 39), l3 = _mm_set_epi64x(23, 25);
-    const __m128i a = _mm_xor_si128(_mm_srlv_epi64(x, r1), _mm_sllv_epi64(x, l1));
-    const __m128i b = _mm_xor_si128(_mm_srlv_epi64(x, r2), _mm_sllv_epi64(x, l2));
-    const __m128i c = _mm_xor_si128(_mm_srlv_epi64(x, r3), _mm_sllv_epi64(x, l3));
-    return _mm_xor_si128(_mm_xor_si128(a, b), c);
+    // Two terms at a time, each pair pinned in a register (the empty asm
+    // keeps the compiler from hoisting all six shifts, which needs more than
+    // the eight registers of the i686 build and spills inside the round's
+    // dependency chain).
+    __m128i a = _mm_xor_si128(_mm_srlv_epi64(x, r1), _mm_sllv_epi64(x, l1));
+    __asm__("" : "+x"(a));
+    __m128i b = _mm_xor_si128(_mm_srlv_epi64(x, r2), _mm_sllv_epi64(x, l2));
+    __asm__("" : "+x"(b));
+    a = _mm_xor_si128(a, b);
+    b = _mm_xor_si128(_mm_srlv_epi64(x, r3), _mm_sllv_epi64(x, l3));
+    return _mm_xor_si128(a, b);
 }
 
 // One round: p1 = (a, e), p2 = (b, f), p3 = (c, g), p4 = (d, h); the new
