@@ -14,7 +14,8 @@ class hash_algorithm {
 public:
     virtual ~hash_algorithm() = default;
     virtual void init() = 0;
-    // A length of 0 changes nothing, whatever the pointer.
+    // A length of 0 changes nothing, whatever the pointer; a null pointer
+    // changes nothing, whatever the length.
     virtual void update(const void* data, std::uint32_t length) = 0;
     virtual byte_vector final() = 0;
     virtual int size() const = 0;

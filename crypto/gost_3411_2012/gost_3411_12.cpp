@@ -6,7 +6,10 @@ namespace crypto {
 
 gost_3411_12::gost_3411_12() = default;
 
-gost_3411_12::~gost_3411_12() = default;
+gost_3411_12::~gost_3411_12()
+{
+    if (state_) detail::wipe_bytes(state_.get(), sizeof *state_);
+}
 
 void gost_3411_12::init()
 {
@@ -16,7 +19,7 @@ void gost_3411_12::init()
 
 void gost_3411_12::update(const void* data, std::uint32_t length)
 {
-    if (length == 0) return;
+    if (data == nullptr || length == 0) return;
     // A caller that skipped init() gets a fresh digest rather than a null state.
     if (!state_) init();
     streebog_update_blocks(*state_, static_cast<const std::uint8_t*>(data), length);

@@ -18,52 +18,32 @@ void streebog_start(streebog_state& state, std::uint32_t digest_bits)
 
 void streebog_update_blocks(streebog_state& state, const std::uint8_t* data, std::size_t length)
 {
-    if (length == 0) return;
+    if (data == nullptr || length == 0) return;
     const detail::streebog_blocks_fn blocks = detail::streebog_blocks_selected();
-
-    if (state.waiting != 0) {
-        const std::size_t room = 64 - state.waiting;
-        if (length < room) {
-            std::memcpy(state.buffer + state.waiting, data, length);
-            state.waiting += static_cast<std::uint32_t>(length);
-            return;
-        }
-        std::memcpy(state.buffer + state.waiting, data, room);
-        blocks(state.h, state.n, state.sigma, state.buffer, 1);
-        state.waiting = 0;
-        data += room;
-        length -= room;
-    }
-    // Whole blocks straight from the caller's data.
-    const std::size_t whole = length / 64;
-    if (whole != 0) {
-        blocks(state.h, state.n, state.sigma, data, whole);
-        data += whole * 64;
-        length -= whole * 64;
-    }
-    if (length != 0) {
-        std::memcpy(state.buffer, data, length);
-        state.waiting = static_cast<std::uint32_t>(length);
-    }
+    state.buffer.absorb(data, length, [&state, blocks](const std::uint8_t* in, std::size_t count) {
+        blocks(state.h, state.n, state.sigma, in, count);
+    });
 }
 
 void streebog_finish(streebog_state& state)
 {
     // Pad with one 0x01 byte and zeros; a message whose length is a multiple
     // of 64 bytes (the empty one too) ends with the block 01 00 .. 00.
-    state.buffer[state.waiting] = 0x01;
-    std::memset(state.buffer + state.waiting + 1, 0, 63 - state.waiting);
+    const std::uint32_t waiting = state.buffer.waiting;
+    state.buffer.bytes[waiting] = 0x01;
+    std::memset(state.buffer.bytes + waiting + 1, 0, 63 - waiting);
 
     std::uint64_t m[8];
-    for (int i = 0; i < 8; ++i) m[i] = detail::streebog_load64(state.buffer + 8 * i);
+    for (int i = 0; i < 8; ++i) m[i] = detail::streebog_load64(state.buffer.bytes + 8 * i);
     detail::streebog_g(state.h, state.n, m);
-    detail::streebog_add_small(state.n, std::uint64_t{8} * state.waiting);
+    detail::streebog_add_small(state.n, std::uint64_t{8} * waiting);
     detail::streebog_add512(state.sigma, m);
+    detail::wipe_bytes(m, sizeof m);
+    state.buffer.wipe();
 
     const std::uint64_t zero[8] = {};
     detail::streebog_g(state.h, zero, state.n);
     detail::streebog_g(state.h, zero, state.sigma);
-    state.waiting = 0;
 }
 
 }  // namespace crypto

@@ -21,13 +21,16 @@ void streebog_blocks_portable(std::uint64_t* h, std::uint64_t* n, std::uint64_t*
 // processor has none.
 streebog_blocks_fn streebog_blocks_avx512();
 
-// The block loop that update() uses: the vector one when available and not
-// forced off, the portable one otherwise.
-streebog_blocks_fn streebog_blocks_selected();
+// The table version with its XORs in SSE2 registers, or nullptr when this
+// build or this processor has none (SSE2 counts with SSSE3 and SSE4.1 in the
+// cpu_ssse3 feature).
+streebog_blocks_fn streebog_blocks_sse2();
+// The same in the VEX encoding, for processors with AVX2.
+streebog_blocks_fn streebog_blocks_sse2_vex();
 
-// Forces the portable loop (true) or restores the automatic choice (false),
-// so tests cover both on a processor that has the vector instructions.
-void streebog_force_portable(bool force);
+// The block loop that update() uses: the fastest one the processor offers
+// and the switch of cpu_features.h leaves on, the portable one otherwise.
+streebog_blocks_fn streebog_blocks_selected();
 
 // One compression h = g_N(h, m) with an explicit N (zero for g_0), without
 // touching any counter. Used by the finishing steps.

@@ -1,5 +1,6 @@
-// g_N on one 512-bit vector register, for x86-64 processors with AVX-512
-// (F, BW, VBMI) and GFNI. The functions carry their own target attribute, so
+// g_N on one 512-bit vector register, for x86 processors with AVX-512
+// (F, BW, VBMI) and GFNI, in both builds (the i686 build has eight vector
+// registers, so some constants are read from memory there). The functions carry their own target attribute, so
 // this file builds without global -m flags and its code only runs after
 // streebog_blocks_avx512() has checked the processor.
 //
@@ -19,19 +20,25 @@
 //  - A byte permutation takes the transposed result back to lane = word.
 #include "crypto/gost_3411_2012/streebog_compress.h"
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
 #define KELVORA_STREEBOG_AVX512 1
 #endif
 
 #if KELVORA_STREEBOG_AVX512
 
-#include <cpuid.h>
 #include <immintrin.h>
 
+#include "crypto/cpu_features.h"
 #include "crypto/gost_3411_2012/streebog_constants.h"
 #include "crypto/gost_3411_2012/streebog_tables.h"
 
 #define KELVORA_STREEBOG_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi,gfni")))
+// 32-bit Windows keeps the stack only 4-byte aligned; realign on entry.
+#if defined(__i386__)
+#define KELVORA_STREEBOG_ENTRY __attribute__((target("avx512f,avx512bw,avx512vbmi,gfni"), force_align_arg_pointer))
+#else
+#define KELVORA_STREEBOG_ENTRY KELVORA_STREEBOG_TARGET
+#endif
 
 // GCC 12's AVX-512 headers start several intrinsics from a deliberately
 // undefined register and then warn about it where they are inlined.
@@ -43,23 +50,6 @@
 namespace crypto::detail {
 
 namespace {
-
-bool cpu_has_avx512_vbmi_gfni()
-{
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
-    if ((ecx & (1u << 27)) == 0) return false;  // OSXSAVE
-    unsigned xcr0_low = 0, xcr0_high = 0;
-    __asm__ volatile("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
-    // XMM, YMM, opmask and both halves of the ZMM state saved by the system.
-    if ((xcr0_low & 0xE6u) != 0xE6u) return false;
-    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
-    const bool avx512f = (ebx & (1u << 16)) != 0;
-    const bool avx512bw = (ebx & (1u << 30)) != 0;
-    const bool avx512vbmi = (ecx & (1u << 1)) != 0;
-    const bool gfni = (ecx & (1u << 8)) != 0;
-    return avx512f && avx512bw && avx512vbmi && gfni;
-}
 
 struct lps_constants {
     __m512i pi[4];        // pi in four 64-byte quarters
@@ -98,7 +88,7 @@ KELVORA_STREEBOG_TARGET inline __m512i lps(__m512i x, const lps_constants& k)
         key = next_key;                                                             \
     } while (0)
 
-KELVORA_STREEBOG_TARGET void blocks_avx512(std::uint64_t* h, std::uint64_t* n, std::uint64_t* sigma,
+KELVORA_STREEBOG_ENTRY void blocks_avx512(std::uint64_t* h, std::uint64_t* n, std::uint64_t* sigma,
                                            const std::uint8_t* blocks, std::size_t count)
 {
     const streebog_tables& tables = streebog_shared_tables();
@@ -115,9 +105,11 @@ KELVORA_STREEBOG_TARGET void blocks_avx512(std::uint64_t* h, std::uint64_t* n, s
 
     __m512i hv = _mm512_loadu_si512(h);
     __m512i nv = _mm512_loadu_si512(n);
-    unsigned long long n0 = n[0];
+    std::uint64_t n0 = n[0];
+#if defined(__x86_64__)
     unsigned long long s[8];
     for (int i = 0; i < 8; ++i) s[i] = sigma[i];
+#endif
 
     for (; count != 0; --count, blocks += 64) {
         const __m512i m = _mm512_loadu_si512(blocks);
@@ -149,22 +141,32 @@ KELVORA_STREEBOG_TARGET void blocks_avx512(std::uint64_t* h, std::uint64_t* n, s
         }
 
         // sigma += m, in general-purpose registers alongside the vector work.
+#if defined(__x86_64__)
         unsigned char carry = 0;
         for (int i = 0; i < 8; ++i) carry = _addcarry_u64(carry, s[i], streebog_load64(blocks + 8 * i), &s[i]);
+#else
+        std::uint64_t words[8];
+        for (int i = 0; i < 8; ++i) words[i] = streebog_load64(blocks + 8 * i);
+        streebog_add512(sigma, words);
+#endif
     }
 
     _mm512_storeu_si512(h, hv);
     _mm512_storeu_si512(n, nv);
+#if defined(__x86_64__)
     for (int i = 0; i < 8; ++i) sigma[i] = s[i];
+#endif
 }
 
 #undef KELVORA_STREEBOG_ROUND
+#undef KELVORA_STREEBOG_ENTRY
 
 }  // namespace
 
 streebog_blocks_fn streebog_blocks_avx512()
 {
-    return cpu_has_avx512_vbmi_gfni() ? blocks_avx512 : nullptr;
+    const std::uint32_t needed = cpu_avx512 | cpu_gfni;
+    return (cpu_features_detected() & needed) == needed ? blocks_avx512 : nullptr;
 }
 
 }  // namespace crypto::detail

@@ -1,23 +1,20 @@
-#include <atomic>
-
+#include "crypto/cpu_features.h"
 #include "crypto/gost_3411_2012/streebog_compress.h"
 
 namespace crypto::detail {
 
-namespace {
-std::atomic<bool> portable_forced{false};
-}  // namespace
-
 streebog_blocks_fn streebog_blocks_selected()
 {
-    static const streebog_blocks_fn accelerated = streebog_blocks_avx512();
-    if (accelerated != nullptr && !portable_forced.load(std::memory_order_relaxed)) return accelerated;
+    if (cpu_may_use(cpu_avx512 | cpu_gfni)) {
+        if (const streebog_blocks_fn accelerated = streebog_blocks_avx512()) return accelerated;
+    }
+    if (cpu_may_use(cpu_avx2)) {
+        if (const streebog_blocks_fn vector = streebog_blocks_sse2_vex()) return vector;
+    }
+    if (cpu_may_use(cpu_ssse3)) {
+        if (const streebog_blocks_fn vector = streebog_blocks_sse2()) return vector;
+    }
     return streebog_blocks_portable;
-}
-
-void streebog_force_portable(bool force)
-{
-    portable_forced.store(force, std::memory_order_relaxed);
 }
 
 }  // namespace crypto::detail

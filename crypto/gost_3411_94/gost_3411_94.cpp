@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "crypto/block_buffer.h"
 #include "crypto/gost_3411_94/gost_3411_94_step.h"
 
 namespace crypto {
@@ -11,8 +12,7 @@ struct gost_3411_94_state {
     std::uint32_t sigma[8];      // checksum: sum of the message blocks mod 2^256
     std::uint32_t h[8];          // hash value
     std::uint32_t length[8];     // message length in bits
-    std::uint8_t buffer[32];     // bytes waiting for a whole block
-    std::uint8_t waiting;        // number of them
+    detail::block_buffer<32> buffer;  // bytes waiting for a whole block
 };
 
 namespace {
@@ -62,7 +62,10 @@ inline void process_block(gost_3411_94_state& s, const std::uint8_t* block)
 
 gost_3411_94::gost_3411_94() : size_(32) {}
 
-gost_3411_94::~gost_3411_94() = default;
+gost_3411_94::~gost_3411_94()
+{
+    if (state_) detail::wipe_bytes(state_.get(), sizeof *state_);
+}
 
 void gost_3411_94::init()
 {
@@ -72,35 +75,14 @@ void gost_3411_94::init()
 
 void gost_3411_94::update(const void* data, std::uint32_t length)
 {
-    if (length == 0) return;
+    if (data == nullptr || length == 0) return;
     // A caller that skipped init() gets a fresh digest rather than a null state.
     if (!state_) init();
     gost_3411_94_state& s = *state_;
-    const auto* in = static_cast<const std::uint8_t*>(data);
-    std::size_t left = length;
-    std::uint64_t blocks = 0;
-
-    if (s.waiting != 0) {
-        const std::size_t room = 32u - s.waiting;
-        if (left < room) {
-            std::memcpy(s.buffer + s.waiting, in, left);
-            s.waiting = static_cast<std::uint8_t>(s.waiting + left);
-            return;
-        }
-        std::memcpy(s.buffer + s.waiting, in, room);
-        process_block(s, s.buffer);
-        s.waiting = 0;
-        ++blocks;
-        in += room;
-        left -= room;
-    }
-    // Whole blocks straight from the caller's data.
-    for (; left >= 32; in += 32, left -= 32, ++blocks) process_block(s, in);
-    if (left != 0) {
-        std::memcpy(s.buffer, in, left);
-        s.waiting = static_cast<std::uint8_t>(left);
-    }
-    add_bits(s.length, blocks * 256);
+    s.buffer.absorb(data, length, [&s](const std::uint8_t* blocks, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) process_block(s, blocks + 32 * i);
+        add_bits(s.length, std::uint64_t{256} * count);
+    });
 }
 
 byte_vector gost_3411_94::final()
@@ -109,12 +91,12 @@ byte_vector gost_3411_94::final()
     gost_3411_94_state& s = *state_;
     // A partial last block is padded with zeros; a message whose length is a
     // multiple of 32 bytes (the empty one too) gets no extra block.
-    if (s.waiting != 0) {
-        std::memset(s.buffer + s.waiting, 0, 32u - s.waiting);
-        process_block(s, s.buffer);
-        add_bits(s.length, std::uint64_t{8} * s.waiting);
-        s.waiting = 0;
+    if (s.buffer.waiting != 0) {
+        std::memset(s.buffer.bytes + s.buffer.waiting, 0, 32u - s.buffer.waiting);
+        process_block(s, s.buffer.bytes);
+        add_bits(s.length, std::uint64_t{8} * s.buffer.waiting);
     }
+    s.buffer.wipe();
     detail::gost_3411_94_step(s.h, s.length);
     detail::gost_3411_94_step(s.h, s.sigma);
 

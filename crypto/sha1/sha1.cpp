@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "crypto/block_buffer.h"
 #include "crypto/sha1/sha1_dispatch.h"
 #include "crypto/sha2/big_endian.h"
 
@@ -12,7 +13,7 @@ struct sha1::state {
     // Message length in bits. A full 64-bit count: 32 bits would wrap after
     // 512 MiB of input.
     std::uint64_t bit_length;
-    std::uint8_t block[64];
+    detail::block_buffer<64> block;
     detail::sha1_compress_fn compress;
 };
 
@@ -21,7 +22,10 @@ sha1::sha1() : state_(std::make_unique<state>()), size_(20)
     state_->compress = detail::sha1_compress_portable;
 }
 
-sha1::~sha1() = default;
+sha1::~sha1()
+{
+    detail::wipe_bytes(state_.get(), sizeof(state));
+}
 
 void sha1::init()
 {
@@ -32,37 +36,16 @@ void sha1::init()
     s.h[3] = 0x10325476;
     s.h[4] = 0xC3D2E1F0;
     s.bit_length = 0;
+    s.block.waiting = 0;
     s.compress = detail::sha1_compress_selected();
 }
 
 void sha1::update(const void* data, std::uint32_t length)
 {
-    if (length == 0 || data == nullptr) return;
+    if (data == nullptr || length == 0) return;
     state& s = *state_;
-    const auto* in = static_cast<const std::uint8_t*>(data);
-    std::size_t left = length;
-
-    const std::size_t waiting = static_cast<std::size_t>(s.bit_length >> 3) & 63;
     s.bit_length += std::uint64_t{length} << 3;
-
-    if (waiting != 0) {
-        const std::size_t room = 64 - waiting;
-        if (left < room) {
-            std::memcpy(s.block + waiting, in, left);
-            return;
-        }
-        std::memcpy(s.block + waiting, in, room);
-        s.compress(s.h, s.block, 1);
-        in += room;
-        left -= room;
-    }
-    // Whole blocks straight from the caller's buffer.
-    if (left >= 64) {
-        s.compress(s.h, in, left / 64);
-        in += left & ~std::size_t{63};
-        left &= 63;
-    }
-    if (left != 0) std::memcpy(s.block, in, left);
+    s.block.absorb(data, length, [&s](const std::uint8_t* blocks, std::size_t count) { s.compress(s.h, blocks, count); });
 }
 
 byte_vector sha1::final()
@@ -72,16 +55,18 @@ byte_vector sha1::final()
     detail::store_be64(length_field, s.bit_length);
 
     // 0x80, zeros up to 56 bytes modulo 64, then the bit length.
-    std::size_t waiting = static_cast<std::size_t>(s.bit_length >> 3) & 63;
-    s.block[waiting++] = 0x80;
+    std::uint8_t* block = s.block.bytes;
+    std::size_t waiting = s.block.waiting;
+    block[waiting++] = 0x80;
     if (waiting > 56) {
-        std::memset(s.block + waiting, 0, 64 - waiting);
-        s.compress(s.h, s.block, 1);
+        std::memset(block + waiting, 0, 64 - waiting);
+        s.compress(s.h, block, 1);
         waiting = 0;
     }
-    std::memset(s.block + waiting, 0, 56 - waiting);
-    std::memcpy(s.block + 56, length_field, 8);
-    s.compress(s.h, s.block, 1);
+    std::memset(block + waiting, 0, 56 - waiting);
+    std::memcpy(block + 56, length_field, 8);
+    s.compress(s.h, block, 1);
+    s.block.wipe();
 
     byte_vector digest(static_cast<std::size_t>(size_));
     for (int i = 0; i < 5; ++i) detail::store_be32(digest.data() + 4 * i, s.h[i]);

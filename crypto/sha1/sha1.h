@@ -7,7 +7,7 @@
 namespace crypto {
 
 // SHA-1 (FIPS 180-4). Used through the factory and directly as a local object
-// for thumbprints and public-key hashes. update() ignores a null pointer.
+// for thumbprints and public-key hashes.
 class sha1 final : public hash_algorithm {
 public:
     sha1();

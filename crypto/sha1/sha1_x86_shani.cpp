@@ -7,7 +7,7 @@
 
 #include <immintrin.h>
 
-#include "crypto/sha2/x86_features.h"
+#include "crypto/cpu_features.h"
 
 // 32-bit Windows keeps the stack only 4-byte aligned; realign on entry so
 // spilled vector registers stay aligned.
@@ -98,7 +98,7 @@ void compress(std::uint32_t* h, const std::uint8_t* blocks, std::size_t count)
 
 sha1_compress_fn sha1_compress_shani()
 {
-    return cpu_has_sha_extensions() ? compress : nullptr;
+    return (cpu_features_detected() & cpu_sha) != 0 ? compress : nullptr;
 }
 
 }  // namespace crypto::detail

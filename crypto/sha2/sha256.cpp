@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "crypto/block_buffer.h"
 #include "crypto/sha2/big_endian.h"
 #include "crypto/sha2/sha256_dispatch.h"
 
@@ -10,8 +11,7 @@ namespace crypto {
 struct sha256::state {
     std::uint32_t h[8];
     std::uint64_t bit_length;
-    std::uint8_t block[64];
-    std::uint32_t waiting;  // bytes held in block
+    detail::block_buffer<64> block;
     std::uint32_t digest_length;
     detail::sha256_compress_fn compress;
 };
@@ -21,7 +21,10 @@ sha256::sha256() : state_(std::make_unique<state>()), size_(32)
     state_->compress = detail::sha256_compress_portable;
 }
 
-sha256::~sha256() = default;
+sha256::~sha256()
+{
+    detail::wipe_bytes(state_.get(), sizeof(state));
+}
 
 void sha256::init()
 {
@@ -36,52 +39,27 @@ void sha256::init()
 
 void sha256::update(const void* data, std::uint32_t length)
 {
-    if (length == 0) return;
+    if (data == nullptr || length == 0) return;
     state& s = *state_;
-    const auto* in = static_cast<const std::uint8_t*>(data);
-    std::size_t left = length;
     s.bit_length += std::uint64_t{length} << 3;
-
-    if (s.waiting != 0) {
-        const std::size_t room = 64 - s.waiting;
-        if (left < room) {
-            std::memcpy(s.block + s.waiting, in, left);
-            s.waiting += static_cast<std::uint32_t>(left);
-            return;
-        }
-        std::memcpy(s.block + s.waiting, in, room);
-        s.compress(s.h, s.block, 1);
-        s.waiting = 0;
-        in += room;
-        left -= room;
-    }
-    // Whole blocks straight from the caller's buffer.
-    if (left >= 64) {
-        s.compress(s.h, in, left / 64);
-        in += left & ~std::size_t{63};
-        left &= 63;
-    }
-    if (left != 0) {
-        std::memcpy(s.block, in, left);
-        s.waiting = static_cast<std::uint32_t>(left);
-    }
+    s.block.absorb(data, length, [&s](const std::uint8_t* blocks, std::size_t count) { s.compress(s.h, blocks, count); });
 }
 
 byte_vector sha256::final()
 {
     state& s = *state_;
-    std::size_t used = s.waiting;
-    s.block[used++] = 0x80;
+    std::uint8_t* block = s.block.bytes;
+    std::size_t used = s.block.waiting;
+    block[used++] = 0x80;
     if (used > 56) {
-        std::memset(s.block + used, 0, 64 - used);
-        s.compress(s.h, s.block, 1);
+        std::memset(block + used, 0, 64 - used);
+        s.compress(s.h, block, 1);
         used = 0;
     }
-    std::memset(s.block + used, 0, 56 - used);
-    detail::store_be64(s.block + 56, s.bit_length);
-    s.compress(s.h, s.block, 1);
-    s.waiting = 0;
-    std::memset(s.block, 0, sizeof s.block);
+    std::memset(block + used, 0, 56 - used);
+    detail::store_be64(block + 56, s.bit_length);
+    s.compress(s.h, block, 1);
+    s.block.wipe();
 
     byte_vector digest(static_cast<std::size_t>(size_));
     for (int i = 0; i < 8; ++i) detail::store_be32(digest.data() + 4 * i, s.h[i]);

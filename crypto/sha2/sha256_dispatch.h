@@ -16,12 +16,8 @@ void sha256_compress_portable(std::uint32_t* h, const std::uint8_t* blocks, std:
 sha256_compress_fn sha256_compress_shani();
 
 // The function that digests started from now on use: the SHA-extension one
-// when available and not forced off, the portable one otherwise.
+// when available and not switched off (cpu_features.h), the portable one otherwise.
 sha256_compress_fn sha256_compress_selected();
 
-// Forces the portable function for digests started afterwards (true) or
-// restores the automatic choice (false). Lets tests cover both paths on a
-// processor with SHA extensions.
-void sha256_force_portable(bool force);
 
 }  // namespace crypto::detail

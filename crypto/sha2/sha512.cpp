@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "crypto/block_buffer.h"
 #include "crypto/sha2/big_endian.h"
 #include "crypto/sha2/sha512_dispatch.h"
 
@@ -14,8 +15,7 @@ namespace detail {
 struct sha512_state {
     std::uint64_t h[8];
     std::uint64_t bit_length[2];  // 128-bit count, low half first
-    std::uint8_t block[128];
-    std::uint32_t waiting;  // bytes held in block
+    block_buffer<128> block;
     std::uint32_t digest_length;
     sha512_compress_fn compress;
 };
@@ -49,55 +49,29 @@ void start(sha512_state& s, const std::uint64_t (&initial)[8], int digest_length
 
 void absorb(sha512_state& s, const void* data, std::uint32_t length)
 {
-    if (length == 0) return;
-    const auto* in = static_cast<const std::uint8_t*>(data);
-    std::size_t left = length;
-
+    if (data == nullptr || length == 0) return;
     const std::uint64_t bits = std::uint64_t{length} << 3;
     s.bit_length[0] += bits;
     if (s.bit_length[0] < bits) ++s.bit_length[1];
-
-    if (s.waiting != 0) {
-        const std::size_t room = 128 - s.waiting;
-        if (left < room) {
-            std::memcpy(s.block + s.waiting, in, left);
-            s.waiting += static_cast<std::uint32_t>(left);
-            return;
-        }
-        std::memcpy(s.block + s.waiting, in, room);
-        s.compress(s.h, s.block, 1);
-        s.waiting = 0;
-        in += room;
-        left -= room;
-    }
-    // Whole blocks straight from the caller's buffer; the compression
-    // functions read bytes, so no alignment is needed.
-    if (left >= 128) {
-        s.compress(s.h, in, left / 128);
-        in += left & ~std::size_t{127};
-        left &= 127;
-    }
-    if (left != 0) {
-        std::memcpy(s.block, in, left);
-        s.waiting = static_cast<std::uint32_t>(left);
-    }
+    // The compression functions read bytes, so whole blocks need no alignment.
+    s.block.absorb(data, length, [&s](const std::uint8_t* blocks, std::size_t count) { s.compress(s.h, blocks, count); });
 }
 
 byte_vector finish(sha512_state& s, int digest_length)
 {
-    std::size_t used = s.waiting;
-    s.block[used++] = 0x80;
+    std::uint8_t* block = s.block.bytes;
+    std::size_t used = s.block.waiting;
+    block[used++] = 0x80;
     if (used > 112) {
-        std::memset(s.block + used, 0, 128 - used);
-        s.compress(s.h, s.block, 1);
+        std::memset(block + used, 0, 128 - used);
+        s.compress(s.h, block, 1);
         used = 0;
     }
-    std::memset(s.block + used, 0, 112 - used);
-    store_be64(s.block + 112, s.bit_length[1]);
-    store_be64(s.block + 120, s.bit_length[0]);
-    s.compress(s.h, s.block, 1);
-    s.waiting = 0;
-    std::memset(s.block, 0, sizeof s.block);
+    std::memset(block + used, 0, 112 - used);
+    store_be64(block + 112, s.bit_length[1]);
+    store_be64(block + 120, s.bit_length[0]);
+    s.compress(s.h, block, 1);
+    s.block.wipe();
 
     // 64 bytes are all eight words; 48 bytes the first six.
     byte_vector digest(static_cast<std::size_t>(digest_length));
@@ -110,14 +84,14 @@ byte_vector finish(sha512_state& s, int digest_length)
 }  // namespace detail
 
 sha512::sha512() : state_(detail::make_state()), size_(64) {}
-sha512::~sha512() = default;
+sha512::~sha512() { detail::wipe_bytes(state_.get(), sizeof(detail::sha512_state)); }
 void sha512::init() { detail::start(*state_, detail::sha512_initial, size_); }
 void sha512::update(const void* data, std::uint32_t length) { detail::absorb(*state_, data, length); }
 byte_vector sha512::final() { return detail::finish(*state_, size_); }
 int sha512::size() const { return size_; }
 
 sha384::sha384() : state_(detail::make_state()), size_(48) {}
-sha384::~sha384() = default;
+sha384::~sha384() { detail::wipe_bytes(state_.get(), sizeof(detail::sha512_state)); }
 void sha384::init() { detail::start(*state_, detail::sha384_initial, size_); }
 void sha384::update(const void* data, std::uint32_t length) { detail::absorb(*state_, data, length); }
 byte_vector sha384::final() { return detail::finish(*state_, size_); }

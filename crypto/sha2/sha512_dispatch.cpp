@@ -1,23 +1,25 @@
 #include "crypto/sha2/sha512_dispatch.h"
 
-#include <atomic>
+#include "crypto/cpu_features.h"
 
 namespace crypto::detail {
 
-namespace {
-std::atomic<bool> portable_forced{false};
-}  // namespace
-
 sha512_compress_fn sha512_compress_selected()
 {
-    static const sha512_compress_fn accelerated = sha512_compress_avx2();
-    if (accelerated != nullptr && !portable_forced.load(std::memory_order_relaxed)) return accelerated;
+#if defined(__i386__)
+    // 64-bit arithmetic in vector registers beats pairs of 32-bit ones.
+    if (cpu_may_use(cpu_avx2)) {
+        if (const sha512_compress_fn vector = sha512_compress_vector_avx2()) return vector;
+    }
+    if (cpu_may_use(cpu_ssse3)) {
+        if (const sha512_compress_fn vector = sha512_compress_vector_ssse3()) return vector;
+    }
+#else
+    if (cpu_may_use(cpu_avx2)) {
+        if (const sha512_compress_fn accelerated = sha512_compress_avx2()) return accelerated;
+    }
+#endif
     return sha512_compress_portable;
-}
-
-void sha512_force_portable(bool force)
-{
-    portable_forced.store(force, std::memory_order_relaxed);
 }
 
 }  // namespace crypto::detail

@@ -15,12 +15,17 @@ void sha512_compress_portable(std::uint64_t* h, const std::uint8_t* blocks, std:
 // nullptr when this build or this processor has none.
 sha512_compress_fn sha512_compress_avx2();
 
-// The function that digests started from now on use: the AVX2 one when
-// available and not forced off, the portable one otherwise.
+// The versions with every 64-bit value in a vector register (SSSE3; AVX2
+// with the working variables paired), or nullptr when this processor has
+// none. The i686 build uses it; the x86-64 build keeps its
+// 64-bit general registers and the AVX2 version above.
+sha512_compress_fn sha512_compress_vector_ssse3();
+sha512_compress_fn sha512_compress_vector_avx2();
+
+// The function that digests started from now on use: the fastest one the
+// processor has and the switch of cpu_features.h leaves on, the portable one
+// otherwise.
 sha512_compress_fn sha512_compress_selected();
 
-// Forces the portable function for digests started afterwards (true) or
-// restores the automatic choice (false). Lets tests cover both paths.
-void sha512_force_portable(bool force);
 
 }  // namespace crypto::detail

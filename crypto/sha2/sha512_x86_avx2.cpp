@@ -12,7 +12,7 @@
 
 #include "crypto/sha2/big_endian.h"
 #include "crypto/sha2/sha512_constants.h"
-#include "crypto/sha2/x86_features.h"
+#include "crypto/cpu_features.h"
 
 #define KELVORA_AVX2_FUNCTION __attribute__((target("avx2,bmi,bmi2")))
 
@@ -166,7 +166,7 @@ void compress(std::uint64_t* state, const std::uint8_t* blocks, std::size_t coun
 
 sha512_compress_fn sha512_compress_avx2()
 {
-    return cpu_has_avx2_bmi2() ? compress : nullptr;
+    return (cpu_features_detected() & cpu_avx2) != 0 ? compress : nullptr;
 }
 
 }  // namespace crypto::detail

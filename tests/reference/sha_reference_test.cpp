@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "crypto/cpu_features.h"
 #include "crypto/sha1/sha1.h"
 #include "crypto/sha1/sha1_dispatch.h"
 #include "crypto/sha2/sha256.h"
@@ -51,9 +52,7 @@ byte_vector openssl_digest(const EVP_MD* md, const std::uint8_t* data, std::size
 
 void force_portable(bool force)
 {
-    crypto::detail::sha1_force_portable(force);
-    crypto::detail::sha256_force_portable(force);
-    crypto::detail::sha512_force_portable(force);
+    crypto::detail::cpu_features_switch_off(force ? crypto::detail::cpu_all_features : 0);
 }
 
 class sha_against_openssl : public testing::TestWithParam<std::tuple<algorithm_case, bool>> {

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "crypto/cpu_features.h"
 #include "crypto/gost_3411_2012/gost_3411_12.h"
 #include "crypto/gost_3411_2012/streebog_compress.h"
 #include "crypto/gost_3411_94/gost_3411_94.h"
@@ -90,8 +91,8 @@ byte_vector digest_in_pieces(crypto::hash_algorithm& h, const byte_vector& data,
 // it) and once with the portable one.
 class streebog_paths : public ::testing::TestWithParam<bool> {
 protected:
-    void SetUp() override { crypto::detail::streebog_force_portable(GetParam()); }
-    void TearDown() override { crypto::detail::streebog_force_portable(false); }
+    void SetUp() override { crypto::detail::cpu_features_switch_off(GetParam() ? crypto::detail::cpu_all_features : 0); }
+    void TearDown() override { crypto::detail::cpu_features_switch_off(0); }
 };
 
 std::string path_name(const ::testing::TestParamInfo<bool>& info)
@@ -168,17 +169,62 @@ TEST_P(streebog_paths, SplitFeedingEqualsWholeMessage)
 
 INSTANTIATE_TEST_SUITE_P(GostR341112, streebog_paths, ::testing::Values(false, true), path_name);
 
-TEST(GostR341112, BothCompressionPathsAgree)
+// Each accelerated block loop against the portable one: several blocks per
+// call from random h, N (its low word close to wrapping) and sigma, at an odd
+// address.
+TEST(GostR341112, EveryAcceleratedPathMatchesPortable)
 {
-    if (crypto::detail::streebog_blocks_avx512() == nullptr) GTEST_SKIP() << "no AVX-512 VBMI/GFNI here";
-    std::mt19937 rng(2012);
-    for (int round = 0; round < 40; ++round) {
-        const byte_vector data = random_bytes(rng() % 3000, rng());
-        crypto::gost_3411_12_512 h;
-        crypto::detail::streebog_force_portable(true);
-        const byte_vector portable = digest(h, data);
-        crypto::detail::streebog_force_portable(false);
-        EXPECT_EQ(digest(h, data), portable) << "length " << data.size();
+    using crypto::detail::streebog_blocks_fn;
+    const struct {
+        const char* name;
+        streebog_blocks_fn blocks;
+    } paths[] = {{"sse2", crypto::detail::streebog_blocks_sse2()},
+                 {"sse2-vex", crypto::detail::streebog_blocks_sse2_vex()},
+                 {"avx512-gfni", crypto::detail::streebog_blocks_avx512()}};
+    std::mt19937_64 rng(2012);
+    int checked = 0;
+    for (const auto& path : paths) {
+        if (path.blocks == nullptr) continue;
+        ++checked;
+        for (std::size_t count = 1; count <= 5; ++count) {
+            byte_vector data(64 * count + 1);
+            for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+            std::uint64_t h[8], n[8], sigma[8];
+            for (int i = 0; i < 8; ++i) {
+                h[i] = rng();
+                n[i] = rng();
+                sigma[i] = rng();
+            }
+            n[0] = ~std::uint64_t{0} - 1000;
+            std::uint64_t h2[8], n2[8], sigma2[8];
+            std::copy(h, h + 8, h2);
+            std::copy(n, n + 8, n2);
+            std::copy(sigma, sigma + 8, sigma2);
+            crypto::detail::streebog_blocks_portable(h, n, sigma, data.data() + 1, count);
+            path.blocks(h2, n2, sigma2, data.data() + 1, count);
+            EXPECT_TRUE(std::equal(h, h + 8, h2)) << path.name << ", " << count << " blocks";
+            EXPECT_TRUE(std::equal(n, n + 8, n2)) << path.name << ", " << count << " blocks";
+            EXPECT_TRUE(std::equal(sigma, sigma + 8, sigma2)) << path.name << ", " << count << " blocks";
+        }
+    }
+    if (checked == 0) GTEST_SKIP() << "no accelerated path on this processor";
+}
+
+TEST(GostR341112, SelectionFollowsTheSwitch)
+{
+    using namespace crypto::detail;
+    cpu_features_switch_off(cpu_all_features);
+    EXPECT_EQ(streebog_blocks_selected(), &streebog_blocks_portable);
+    cpu_features_switch_off(cpu_avx512 | cpu_gfni | cpu_avx2);
+    EXPECT_EQ(streebog_blocks_selected(),
+              streebog_blocks_sse2() != nullptr ? streebog_blocks_sse2() : &streebog_blocks_portable);
+    if (streebog_blocks_sse2_vex() != nullptr) {
+        cpu_features_switch_off(cpu_avx512 | cpu_gfni);
+        EXPECT_EQ(streebog_blocks_selected(), streebog_blocks_sse2_vex());
+    }
+    cpu_features_switch_off(0);
+    if (streebog_blocks_avx512() != nullptr) {
+        EXPECT_EQ(streebog_blocks_selected(), streebog_blocks_avx512());
     }
 }
 
