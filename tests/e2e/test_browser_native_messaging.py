@@ -16,9 +16,17 @@ import subprocess
 import unittest
 
 from browser_support import missing_pieces, run_in_browser
-from csp_support import Scratch, WINE_RUN, b64, openssl_cms_verify, openssl_verifies_signature, sha1_hex
+from cards_support import Cards, container_line, public_key_blob
+from csp_support import (GOST_FIXTURE, Scratch, WINE_RUN, b64, openssl, openssl_cms_verify, openssl_verifies_signature,
+                         sha1_hex)
 from e2e_support import HOST_EXE
-from pkcs11_support import CKM_GOSTR3410, RUTOKEN, Tokens, certificate, private_key, slot, standin_signature
+from pkcs11_support import CKM_GOSTR3410, RUTOKEN, certificate, private_key, slot, standin_signature
+from test_find_container import AT_KEYEXCHANGE, DH_2012_256, P256, P512, PRIVATE, csp, pkhash, public_key, token
+from test_request_commands import request_args
+from test_serialize_certificate import EXPECTED, READ_ERROR
+from test_smartcard_list import card, reader, rutoken_s
+from test_token_requests import MECHANISMS, RUTOKEN_3, Request, arguments, openssl_request_text, write_arguments
+from viewer_certificates import make_certificate
 
 MAX_MESSAGE = 1 << 20
 SHA256_OID, SHA512_OID = "1.2.840.113549.1.1.11", "1.2.840.113549.1.1.13"
@@ -33,10 +41,30 @@ LARGE_ID = "L" * (MAX_MESSAGE - 100)
 
 RSA_CERT = {"container": "browser-rsa", "signature_oid": SHA256_OID, "subject": "CN=Browser RSA, O=Kelvora"}
 TOKEN_CERTS = {"signer": {"algorithm": "2012-256", "subject": "CN=Browser token signer"},
-               "binary_id": {"algorithm": "2012-256", "subject": "CN=Binary key id"}}
+               "binary_id": {"algorithm": "2012-256", "subject": "CN=Binary key id"},
+               # Issued for the token's key pair "browser-key"; written onto the token by WriteCertificateHW.
+               "written": {"algorithm": "2012-256", "subject": "CN=Browser token written"}}
 TOKEN_KEY_ID = "k256"
 BINARY_KEY_ID = "00FF4180"  # NUL, two bytes that are no UTF-8, "A"
 BINARY_KEY_ID_SEEN = "\u0000\ufffdA\ufffd"
+TOKEN_READER, TOKEN_SERIAL = "Rutoken ECP", "B0000001"
+TOKEN_INFO = {"label": "Browser token", "model": "Rutoken ECP", "serial": TOKEN_SERIAL, "hardware_version": "30.0",
+              "total_memory": 65536, "free_memory": 30000}
+# A key pair on the token whose public key is also in a container of the GOST
+# stand-in provider: FindContainer finds both.
+SHARED_KEY = hashlib.sha512(b"browser shared key").digest()
+SHARED_KEY_ID = "browser-key"
+# PC/SC readers: the token's, and a Rutoken S card the host probes with APDUs.
+READERS = [reader(TOKEN_READER, 4), rutoken_s("Rutoken S Reader", "10270000" "9000", "78563412" "9000", protocol=1)]
+TOKEN_CARD = card(TOKEN_READER, 4, "Рутокен ЭЦП", "Browser token", "Rutoken ECP", TOKEN_SERIAL, 65536, 30000, True)
+# The token with GOST 2012 keys comes first as a key carrier, and again among the cards.
+CARDS = [TOKEN_CARD, card("Rutoken S Reader", 3, "Рутокен S", "", "Rutoken S", "12345678", 32768, 10000),
+         dict(TOKEN_CARD, hardware="false")]
+GOST_CONTAINER = "browser-gost"
+REQUEST_SUBJECT = "2.5.4.3=Browser Request,2.5.4.6=RU"
+HW_CONTAINER = "browser-hw-request"
+GOST_2012_256_SIGN = 0xD4321008
+NOT_FOUND = "Контейнер не найден"
 
 
 # --- checks: each takes the answer and the fixture, and asserts ---------------
@@ -113,6 +141,50 @@ def check_token_signature(t, answer, fx):
     t.assertEqual(signature, standin_signature(CKM_GOSTR3410, TOKEN_KEY_ID, bytes(range(32)))[::-1])
 
 
+def check_request(t, answer, fx):
+    """A CryptoAPI request: valid "1", and OpenSSL reads it with its subject."""
+    value = result_of(t, answer)
+    t.assertEqual(value.get("valid"), "1", value)
+    shown = openssl("req", "-inform", "DER", "-noout", "-subject", input_bytes=base64.b64decode(value["x509request"]))
+    t.assertEqual(shown.returncode, 0, shown.stderr)
+    t.assertIn("CN = Browser Request, C = RU", shown.stdout.decode())
+
+
+def check_token_request(t, answer, fx):
+    """A token request: OpenSSL reads it, and its signature is the token's of its body."""
+    value = result_of(t, answer)
+    t.assertEqual(value.get("valid"), "1", value)
+    der = base64.b64decode(value["x509request"])
+    code, text = openssl_request_text(der)
+    t.assertEqual(code, 0, text)
+    request = Request(der)
+    t.assertEqual(request.signing_tool(), RUTOKEN_3)
+    t.assertEqual(request.signature, standin_signature(GOST_2012_256_SIGN, HW_CONTAINER, request.info))
+
+
+def check_rendered_certificate(t, answer, fx):
+    version, serial, names = EXPECTED["full"][:3]
+    c = result_of(t, answer)["certificate"]
+    t.assertEqual((c["version"], c["serial-number"]), (version, serial))
+    t.assertEqual(c["subject"], {"rdn": [{"oid": o, "name": n, "value": v} for o, n, v in names]})
+
+
+def check_written_gost(t, answer, fx):
+    """The certificate WriteCertificate installed is in the store, bound to its container."""
+    description = result_of(t, answer)
+    t.assertIsInstance(description, dict, answer)
+    t.assertEqual(description["thumbprint"], fx.values["gost_thumb"])
+    t.assertTrue(description["container"].endswith(GOST_CONTAINER), description)
+
+
+def container_of(expected):
+    def check(t, answer, fx):
+        description = result_of(t, answer)
+        t.assertIsInstance(description, dict, answer)
+        t.assertEqual(description["container"], expected)
+    return check
+
+
 def request_table(fx):
     """(name, type, arguments, check[, id]): the id is the name unless given."""
     return [
@@ -147,40 +219,85 @@ def request_table(fx):
          check_binary_id_description),
         ("token_sign", "SignHash", {"store_type": "pkcs11", "thumbprint": "@fx:signer_thumb",
                                     "hash": b64(bytes(range(32))), "pin": TOKEN_PIN}, check_token_signature),
+        ("providers", "ProvidersList", {"algorithms": ["1.2.643.7.1.1.2.2"]},
+         success([{"type": "80", "name": P256}, {"type": "81", "name": P512}])),
+        ("smartcards", "SmartcardList", {}, success(CARDS)),
+        ("find_container", "FindContainer", {"pkhash": pkhash(SHARED_KEY)},
+         success([csp(P256, 80, "browser-shared"), csp(P512, 81, "browser-shared"),
+                  token(TOKEN_READER, SHARED_KEY_ID, 4, TOKEN_SERIAL)])),
+        ("serialize", "SerializeCertificate", {"cert": "@fx:viewer_der64"}, check_rendered_certificate),
+        ("serialize_bad", "SerializeCertificate", {"cert": b64(b"not a certificate")},
+         success({"valid": "false", "error": READ_ERROR})),
+        ("create_request", "CreateRequest", request_args("browser-request", REQUEST_SUBJECT), check_request),
+        ("write_certificate", "WriteCertificate", {"container": GOST_CONTAINER, "cert": "@fx:gost_cert64",
+                                                   "install": "1"}, success({"valid": "1"})),
+        ("written_found", "FindCertificate", {"thumbprint": "@fx:gost_thumb"}, check_written_gost),
+        ("write_certificate_missing", "WriteCertificate", {"container": "missing", "cert": "@fx:gost_cert64"},
+         success({"valid": "0", "errorcode": "0xFFFFFFFF", "error": NOT_FOUND})),
+        ("create_request_hw", "CreateRequestHW", arguments(HW_CONTAINER, TOKEN_SERIAL, pin=TOKEN_PIN),
+         check_token_request),
+        ("write_certificate_hw", "WriteCertificateHW",
+         write_arguments(SHARED_KEY_ID, TOKEN_SERIAL, fx.token_der["written"], pin=TOKEN_PIN),
+         success({"valid": "1"})),
+        ("written_hw_found", "FindCertificate", {"store_type": "pkcs11", "thumbprint": "@fx:written_thumb"},
+         container_of(SHARED_KEY_ID)),
+        ("write_certificate_hw_missing", "WriteCertificateHW",
+         write_arguments("missing", TOKEN_SERIAL, fx.token_der["written"], pin=TOKEN_PIN),
+         success({"valid": "0", "errorcode": "0xFFFFFFFF", "error": NOT_FOUND})),
         ("last", "Version", {}, success("2.1.0102")),
     ]
 
 
 class Fixture:
     """The test prefix: one RSA certificate of Wine's RSA provider in the
-    user's store, and the PKCS#11 stand-in with a GOST certificate and one
-    whose CKA_ID is binary."""
+    user's store; the PKCS#11 stand-in with a GOST certificate, one whose
+    CKA_ID is binary and a key pair without a certificate; the GOST stand-in
+    provider with a container holding that key pair's public key and one with a
+    certificate not yet in the store; the PC/SC stand-in with the token's
+    reader and a Rutoken S card; and a certificate for the viewer."""
 
     def __init__(self):
-        self.tokens = Tokens()
+        self.cards = Cards(gost=True)
         self.scratch = Scratch()
-        prefix = self.tokens.prefix
-        ((self.rsa_thumb, self.rsa_der),) = prefix.make_certs([RSA_CERT])
-        names = list(TOKEN_CERTS)
-        made = self.tokens.make_certs([TOKEN_CERTS[n] for n in names])
-        self.token_thumb = {n: t for n, (t, _) in zip(names, made)}
-        der = {n: d for n, (_, d) in zip(names, made)}
-        binary = {"class": "certificate", "value": b64(der["binary_id"]), "id_hex": BINARY_KEY_ID}
-        self.tokens.install({RUTOKEN: {"slots": [slot("Rutoken ECP", [
-            certificate(der["signer"], TOKEN_KEY_ID), private_key(TOKEN_KEY_ID), binary], pin=TOKEN_PIN)]}})
-        # One wineserver for the prefix while the browser runs, its background
-        # programs started with streams that lead nowhere: the host's output is
-        # then held by the host alone.
+        prefix = self.cards.prefix
+        # One wineserver for the prefix from here on (the set-up's own Wine
+        # programs start faster with it too), its background programs started
+        # with streams that lead nowhere: the host's output is then held by the
+        # host alone.
         wine_env = dict(os.environ, WINEPREFIX=prefix.path)
         subprocess.run(["/usr/lib/wine/wineserver", "-p"], env=wine_env, check=True)
         subprocess.run([WINE_RUN, "wineboot"], env=prefix.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        ((self.rsa_thumb, self.rsa_der),) = prefix.make_certs([RSA_CERT])
+        names = list(TOKEN_CERTS)
+        made = self.cards.make_certs([TOKEN_CERTS[n] for n in names])
+        self.token_thumb = {n: t for n, (t, _) in zip(names, made)}
+        self.token_der = der = {n: d for n, (_, d) in zip(names, made)}
+        binary = {"class": "certificate", "value": b64(der["binary_id"]), "id_hex": BINARY_KEY_ID}
+        self.cards.install({RUTOKEN: {"slots": [slot(TOKEN_READER, [
+            certificate(der["signer"], TOKEN_KEY_ID), private_key(TOKEN_KEY_ID), binary,
+            public_key(SHARED_KEY_ID, SHARED_KEY), private_key(SHARED_KEY_ID)],
+            pin=TOKEN_PIN, mechanisms=MECHANISMS, token=TOKEN_INFO)]}})
+        self.cards.set_readers(READERS)
+        self.cards.set_containers([container_line("browser-shared", [
+            (AT_KEYEXCHANGE, DH_2012_256, PRIVATE, public_key_blob(SHARED_KEY))])])
+        # A container of the GOST stand-in with its certificate on the key only:
+        # WriteCertificate puts it into the store.
+        issued = prefix.run([GOST_FIXTURE, "new-cert", "--alg", "2012-256", "--container", GOST_CONTAINER,
+                             "--no-store", "--subject", "CN=Browser GOST, C=RU"], extra_env=self.cards.env())
+        if issued.returncode != 0:
+            raise RuntimeError("gost_csp_fixture new-cert: " + issued.stderr.decode(errors="replace"))
+        gost_cert = base64.b64decode(issued.stdout.decode().strip())
+        viewer_der = make_certificate(self.scratch.dir, "full")
         self.values = {"rsa_thumb": self.rsa_thumb, "rsa_der64": b64(self.rsa_der),
-                       "binary_thumb": self.token_thumb["binary_id"], "signer_thumb": self.token_thumb["signer"]}
+                       "binary_thumb": self.token_thumb["binary_id"], "signer_thumb": self.token_thumb["signer"],
+                       "written_thumb": self.token_thumb["written"],
+                       "gost_thumb": sha1_hex(gost_cert), "gost_cert64": b64(gost_cert),
+                       "viewer_der64": b64(viewer_der)}
 
     def host(self):
         """The host's command and environment for the launcher."""
-        return [WINE_RUN, HOST_EXE], dict(KELVORA_WINEPREFIX=self.tokens.prefix.path, **self.tokens.env())
+        return [WINE_RUN, HOST_EXE], dict(KELVORA_WINEPREFIX=self.cards.prefix.path, **self.cards.env())
 
     def resolve(self, value):
         """Fills in "@fx:NAME" values; "@result:NAME" is left for the page."""
@@ -194,7 +311,7 @@ class Fixture:
 
     def close(self):
         self.scratch.close()
-        self.tokens.close()
+        self.cards.close()
 
 
 class BrowserNativeMessaging(unittest.TestCase):
