@@ -1,10 +1,23 @@
 #!/usr/bin/env bash
-# Runs the request-path fuzzer for the given number of seconds over the
-# corpus kept in the tree (new finds go to a scratch folder, not the tree).
+# Runs every fuzz target in turn, sharing the given number of seconds (60 by
+# default) between them, over the corpora kept in the tree (new finds go to
+# scratch folders under build/fuzz, not into the tree). Stops at the first
+# target that reports a finding; the input is kept as build/fuzz/<target>-crash-*.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds="${1:-60}"
-scratch=build/fuzz/corpus-new
-mkdir -p "$scratch"
-build/fuzz/request_fuzzer -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
-  -print_final_stats=1 -artifact_prefix=build/fuzz/ "$scratch" fuzz/corpus/request 2>&1 | tail -15
+source scripts/fuzz_targets.sh
+total="${1:-60}"
+each=$(( total / ${#fuzz_targets[@]} ))
+[ "$each" -ge 1 ] || each=1
+for entry in "${fuzz_targets[@]}"; do
+  read -r target corpus <<<"$entry"
+  echo "--- $target, $each s"
+  log=build/fuzz/$target.log
+  if run_fuzz_target "$target" "$corpus" "$each" >"$log"; then
+    tail -4 "$log"
+  else
+    tail -40 "$log"
+    echo "$target: finding, see build/fuzz/"
+    exit 1
+  fi
+done
