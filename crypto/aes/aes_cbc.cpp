@@ -69,6 +69,11 @@ int aes_cbc_decrypt(const std::uint8_t* data, std::size_t length, const std::uin
         std::memcpy(chain, cipher, block);
         if (offset < written) std::memcpy(out + offset, plain, block);
     }
+    // The last plaintext block (it may be part of a PIN) is zeroed however the check ends.
+    struct wipe_block {
+        std::uint8_t* data;
+        ~wipe_block() { secure_wipe(data, block); }
+    } const wipe_plain{plain};
     if (!padding_count) return aes_ok;
 
     const std::uint8_t count = plain[block - 1];

@@ -25,10 +25,10 @@
 namespace {
 
 // Distinct texts that occur nowhere else: a short PIN (kept inside the string
-// object), a long one (on the heap), a 16-byte one (one cipher block).
+// object), a long one (on the heap), a 32-byte one (two cipher blocks).
 const std::string short_pin = "Qz7#short-PIN";
 const std::string long_pin = "Wv3!long-PIN-of-forty-characters-XXXXXXX";
-const std::string block_pin = "Jk5$block-PIN-16";
+const std::string block_pin = "Jk5$block-PIN-of-32-characters!!";
 
 std::string frame_of(const std::string& body)
 {
@@ -38,7 +38,8 @@ std::string frame_of(const std::string& body)
 }
 
 // An encrypted PIN text whose PIN ciphertext lost its last block: the
-// decryption fails on the padding with the first block, the PIN, in its buffer.
+// decryption fails on the padding with all but the last block of the PIN
+// already in its buffer.
 std::string without_last_block(const std::string& encrypted)
 {
     const auto dollar = encrypted.find('$');
@@ -69,7 +70,7 @@ std::vector<request_case> request_cases()
         {"failed decryption",
          {R"({"type":"TryDecryptPin","id":"5","arguments":{"encrypted_pin":")" +
           without_last_block(crypto::encrypt_pin_text(block_pin)) + R"("}})"},
-         {block_pin}, R"("id":"5","result":{"valid":"false"})"},
+         {block_pin.substr(0, 16)}, R"("id":"5","result":{"valid":"false"})"},
         {"large request",
          {R"({"type":"ComputeHash","id":"6","arguments":{"algorithm":"1.2.643.7.1.1.2.2","data":")" + document +
           R"(","pin":")" + long_pin + R"(","pincode":")" + short_pin + R"("}})"},
