@@ -9,6 +9,6 @@ namespace activex {
 
 // The module's AppID, offered to the registry scripts as the replacement
 // "APPID". Neither script uses it, so registration writes it nowhere.
-constexpr const wchar_t* appid_text = L"{74D54B26-7C6B-49D7-91E5-DA608D6C73E6}";
+constexpr const wchar_t* appid_text = L"{05D36373-F196-4FB6-9BA4-B56A2E01B0D9}";
 
 }  // namespace activex

@@ -164,8 +164,7 @@ void CActiveXModule::AddCommonRGSReplacements(activex::script_replacements& repl
     replacements.emplace_back(L"APPID", activex::appid_text);
 }
 
-HRESULT CActiveXModule::UpdateRegistryFromResource(UINT id, bool register_keys,
-                                                   const activex::script_replacements& extra)
+HRESULT CActiveXModule::UpdateRegistryFromResource(UINT id, bool register_keys)
 {
     try {
         std::wstring path;
@@ -178,7 +177,6 @@ HRESULT CActiveXModule::UpdateRegistryFromResource(UINT id, bool register_keys,
             return hr;
         activex::script_replacements replacements{{L"MODULE", quoted_for_script(path)}, {L"MODULE_RAW", path}};
         AddCommonRGSReplacements(replacements);
-        replacements.insert(replacements.end(), extra.begin(), extra.end());
         return activex::run_registry_script(script, replacements,
                                             register_keys ? activex::script_mode::register_keys
                                                           : activex::script_mode::unregister_keys,

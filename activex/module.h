@@ -34,8 +34,8 @@ public:
     HRESULT DllInstall(BOOL install, LPCWSTR command_line);
 
     // Runs one of the module's registry scripts (a REGISTRY resource) with
-    // the module path, the common replacements and the caller's own.
-    HRESULT UpdateRegistryFromResource(UINT id, bool register_keys, const activex::script_replacements& extra = {});
+    // the module path and the common replacements.
+    HRESULT UpdateRegistryFromResource(UINT id, bool register_keys);
     // Adds the replacements every script of the module gets: "APPID".
     void AddCommonRGSReplacements(activex::script_replacements& replacements) const;
 

@@ -7,16 +7,6 @@
 #include "activex/resource.h"
 #include "activex/send_message.h"
 
-namespace {
-
-std::wstring guid_text(REFGUID guid)
-{
-    wchar_t text[40];
-    return StringFromGUID2(guid, text, 40) > 0 ? std::wstring(text) : std::wstring();
-}
-
-}  // namespace
-
 CPlugin::CPlugin(IUnknown* outer)
     : own_unknown_(*this), controlling_unknown_(outer ? outer : &own_unknown_)
 {
@@ -45,10 +35,7 @@ HRESULT CPlugin::CreateInstance(IUnknown* outer, REFIID iid, void** object)
 
 HRESULT CPlugin::UpdateRegistry(bool register_keys)
 {
-    // The class script names the class and its type library through these.
-    const activex::script_replacements identifiers{{L"CLSID_PLUGIN", guid_text(CLSID_Plugin)},
-                                                   {L"LIBID_ACTIVEXLIB", guid_text(LIBID_ActiveXLib)}};
-    return the_module.UpdateRegistryFromResource(IDR_PLUGIN, register_keys, identifiers);
+    return the_module.UpdateRegistryFromResource(IDR_PLUGIN, register_keys);
 }
 
 bool CPlugin::find_interface(REFIID iid, void** object)

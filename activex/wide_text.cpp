@@ -6,11 +6,10 @@
 
 #include "crypto/encoding/text.h"
 #include "crypto/secure_wipe.h"
+#include "messages/utf8.h"
 
 namespace activex {
 namespace {
-
-bool in_range(unsigned char c, unsigned char low, unsigned char high) { return c >= low && c <= high; }
 
 // The shared helpers work on NUL-terminated texts; a NUL unit or byte is
 // valid in both encodings, so the text is converted piece by piece between
@@ -73,44 +72,9 @@ std::string utf16_to_utf8(const char16_t* text, std::size_t count)
     return out;
 }
 
-bool is_well_formed_utf8(const std::string& text)
-{
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t size = text.size();
-    std::size_t i = 0;
-    while (i < size) {
-        const unsigned char lead = s[i];
-        std::size_t length;
-        unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if (in_range(lead, 0xC2, 0xDF)) {
-            length = 2;
-        } else if (in_range(lead, 0xE0, 0xEF)) {
-            length = 3;
-            if (lead == 0xE0) low = 0xA0;        // overlong
-            else if (lead == 0xED) high = 0x9F;  // surrogates
-        } else if (in_range(lead, 0xF0, 0xF4)) {
-            length = 4;
-            if (lead == 0xF0) low = 0x90;        // overlong
-            else if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
-        } else {
-            return false;
-        }
-        if (size - i < length || !in_range(s[i + 1], low, high))
-            return false;
-        for (std::size_t k = 2; k < length; ++k)
-            if (!in_range(s[i + k], 0x80, 0xBF))
-                return false;
-        i += length;
-    }
-    return true;
-}
-
 std::u16string utf8_to_utf16(const std::string& text)
 {
-    if (!is_well_formed_utf8(text))
+    if (!messages::is_well_formed_utf8(text))
         throw std::range_error("bad conversion");
     std::u16string out;
     out.reserve(text.size());

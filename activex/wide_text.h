@@ -16,7 +16,4 @@ std::string utf16_to_utf8(const char16_t* text, std::size_t count);
 // std::range_error("bad conversion").
 std::u16string utf8_to_utf16(const std::string& text);
 
-// Whether the bytes are well-formed UTF-8 as Unicode defines it.
-bool is_well_formed_utf8(const std::string& text);
-
 }  // namespace activex

@@ -11,6 +11,7 @@
 
 #include "crypto/buffer_sizes.h"
 #include "crypto/secure_wipe.h"
+#include "messages/utf8.h"
 
 namespace messages {
 namespace {
@@ -216,6 +217,10 @@ private:
 
 json_tree parse(const char* data, std::size_t length, std::string* buffer)
 {
+    // JSON text is UTF-8: anything else is not JSON, and would otherwise be
+    // echoed into answers.
+    if (!is_well_formed_utf8(data, length))
+        throw json_parser_error("invalid UTF-8", "", 0);
     const large_literals large = scan(data, length);
     // With the request's buffer to spare, its largest plain value (the
     // document of a large request) moves into the tree instead of being
@@ -259,8 +264,10 @@ void write_string(std::string& out, const std::string& text)
 {
     static const char hex[] = "0123456789ABCDEF";
     out.push_back('"');
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
+        const auto c = bytes[i];
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -275,8 +282,21 @@ void write_string(std::string& out, const std::string& text)
                 out += "\\u00";
                 out.push_back(hex[c >> 4]);
                 out.push_back(hex[c & 0x0F]);
-            } else {
+            } else if (c < 0x80) {
                 out.push_back(ch);
+            } else {
+                // Bytes that do not form UTF-8 (a token's binary identifier, a
+                // module's text in another code page) become U+FFFD, one for
+                // each maximal part of a sequence: the answer stays valid text.
+                std::size_t invalid = 0;
+                const std::size_t length = utf8_sequence(bytes + i, text.size() - i, invalid);
+                if (length) {
+                    out.append(text, i, length);
+                    i += length - 1;
+                } else {
+                    out += replacement_character;
+                    i += invalid - 1;
+                }
             }
         }
     }

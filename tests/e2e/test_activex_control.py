@@ -3,7 +3,6 @@ writes to and removes from the registry, and what scripts get from
 SendMessage. Every test class works in its own copy of the build's Wine
 prefix."""
 import os
-import re
 import shutil
 import struct
 import subprocess
@@ -17,19 +16,12 @@ CONTROL = os.path.join(BUILD_DIR, "kelvora_ax.dll")
 CONTROL_WINDOWS_PATH = "Z:" + os.path.abspath(CONTROL).replace("/", "\\")
 
 
-def read_identifiers():
-    """The class and library GUIDs from the IDL, the AppID from its header."""
-    with open(os.path.join(SOURCE_DIR, "activex", "activex.idl")) as f:
-        idl = f.read()
-    uuids = re.findall(r"uuid\(([0-9A-Fa-f-]{36})\)\s*,?[^\]]*\]\s*(library|interface|coclass)\s+(\w+)", idl)
-    found = {name: "{%s}" % uuid.upper() for uuid, _, name in uuids}
-    with open(os.path.join(SOURCE_DIR, "activex", "identifiers.h")) as f:
-        found["AppID"] = re.search(r"appid_text = L\"(\{[0-9A-F-]{36}\})\"", f.read()).group(1)
-    return found
-
-
-IDS = read_identifiers()
-CLSID, LIBID, APPID = IDS["Plugin"], IDS["ActiveXLib"], IDS["AppID"]
+# The identifiers pages and installers know the control by, written out here
+# rather than read from the sources, so that a changed GUID fails the tests.
+CLSID = "{4017F20F-0E0B-4713-B6D3-4B0AA0F1003F}"
+IID = "{009F16C6-D934-43F1-8D4D-589B9B3AC24B}"
+LIBID = "{01C6D14D-9288-494F-9F8D-88FE70415076}"
+APPID = "{05D36373-F196-4FB6-9BA4-B56A2E01B0D9}"
 
 
 class FreshPrefix:
@@ -132,6 +124,11 @@ class Regsvr32(unittest.TestCase):
         self.assertIsNotNone(typelib)
         self.assertEqual(typelib["1.0"], default("ActiveXLib"))
         self.assertEqual(typelib["1.0\\0\\win64"], default(CONTROL_WINDOWS_PATH))
+        # The type library registers its dual interface IPlugin.
+        interface = self.prefix.reg_query("HKCR\\Interface\\" + IID)
+        self.assertIsNotNone(interface)
+        self.assertEqual(interface[""], default("IPlugin"))
+        self.assertEqual(interface["TypeLib"]["(Default)"], ("REG_SZ", LIBID))
         # The AppID is offered to the scripts but written nowhere.
         self.assertIsNone(self.prefix.reg_query("HKCR\\AppID\\" + APPID))
         exported = {root: self.prefix.reg_export_text(root).upper()

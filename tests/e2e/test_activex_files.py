@@ -105,7 +105,10 @@ class BothBuilds(unittest.TestCase):
         self.assertTrue(appid_script.endswith(b"\n"))
         self.assertEqual(list(registry[106]), [RUSSIAN])
         for text in (b"NoRemove CLSID", b"ForceRemove", b"val ThreadingModel = s 'Apartment'",
-                     b"kelvora.plugin.1", b"CurVer", b"Programmable", b"%MODULE%"):
+                     b"kelvora.plugin.1", b"CurVer", b"Programmable", b"%MODULE%",
+                     b"ForceRemove {4017F20F-0E0B-4713-B6D3-4B0AA0F1003F} = s 'Kelvora browser plugin'",
+                     b"CLSID = s '{4017F20F-0E0B-4713-B6D3-4B0AA0F1003F}'",
+                     b"TypeLib = s '{01C6D14D-9288-494F-9F8D-88FE70415076}'"):
             self.assertIn(text, registry[106][RUSSIAN])
 
         # String 100 lives in block 7 (100 / 16 + 1), at index 4.

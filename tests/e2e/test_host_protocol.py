@@ -25,6 +25,24 @@ class HostProtocol(unittest.TestCase):
         ])
         self.assertEqual(run.status, 0)
 
+    def test_bodies_that_are_not_utf8_get_no_answer(self):
+        # Each refused body sits between two answered requests of one process.
+        refused = [b"\xC0\xAF", b"\xE0\x80\xAF", b"\xED\xA0\x80", b"\xED\xA0\xBD\xED\xB8\x80",
+                   b"\xF4\x90\x80\x80", b"\xFF", b"\x80", b"\xE2\x82"]
+        bodies, expected = [], []
+        for n, bad in enumerate(refused):
+            bodies.append(b'{"type":"Version","id":"' + bad + b'"}')
+            bodies.append(('{"type":"Version","id":"ok%d"}' % n).encode())
+            expected.append("ok%d" % n)
+        # Well-formed text of every sequence length, and a request of many values.
+        bodies.append('{"type":"Version","id":"\u0416\u20ac\U0001F600\U0010FFFF"}'.encode())
+        expected.append("\u0416\u20ac\U0001F600\U0010FFFF")
+        bodies.append(b'{"type":"Version","id":"last","arguments":[' + b"1," * 1000 + b'1]}')
+        expected.append("last")
+        run = run_raw(b"".join(frame(body) for body in bodies))
+        self.assertEqual([json.loads(text)["id"] for text in run.texts()], expected)
+        self.assertEqual(run.status, 0)
+
     def test_unregistered_type_ends_without_answer(self):
         for name in ("version", "VERSION", "NoSuchCommand"):
             run = run_requests(['{"type":"Version","id":1}', '{"type":"%s","id":2}' % name,

@@ -2,11 +2,12 @@
 "pkcs11" in the built host, over the stand-in token module that sits beside
 it under the three vendor module names (tests/standins/pkcs11_token)."""
 import base64
+import json
 import os
 import unittest
 
 from csp_support import error, result
-from pkcs11_support import ESMART, FIXTURE, JACARTA, RUTOKEN, Tokens, certificate, private_key, slot
+from pkcs11_support import AX_CLIENT, ESMART, FIXTURE, JACARTA, RUTOKEN, Tokens, certificate, private_key, slot
 
 SNILS = "1.2.643.100.3"
 SPECS = {
@@ -18,6 +19,7 @@ SPECS = {
     "rsa": {"algorithm": "rsa-sha256", "subject": "CN=RSA on a token"},
     "shared": {"algorithm": "2012-256", "subject": "CN=On every token"},
     "hidden": {"algorithm": "2012-256", "subject": "CN=On a token without GOST"},
+    "binary": {"algorithm": "2012-256", "subject": "CN=Binary key identifier"},
 }
 
 
@@ -188,6 +190,31 @@ class TokenCertificates(unittest.TestCase):
             self.tokens.install(modules)
             (listing,) = self.tokens.ask(("CertificatesList", {"store_type": "pkcs11"}))
             self.assertEqual(result(listing), result(baseline), group)
+
+    @unittest.skipUnless(os.path.exists(AX_CLIENT), "the control's test client is not built")
+    def test_a_binary_key_identifier_gives_valid_answers_in_both_deliverables(self):
+        # CKA_ID 00 FF 41 80: the container text is written with U+FFFD for
+        # the bytes that are not UTF-8, so both answers stay valid JSON text.
+        modules = self.modules()
+        modules[RUTOKEN]["slots"][0]["objects"].append(
+            {"class": "certificate", "value": base64.b64encode(self.der["binary"]).decode(), "id_hex": "00FF4180"})
+        self.tokens.install(modules)
+        container = "\x00\ufffdA\ufffd"
+        find = {"store_type": "pkcs11", "thumbprint": self.thumb["binary"]}
+        # The host's answers are decoded as strict UTF-8 by the client.
+        listing, found = self.tokens.ask(("CertificatesList", {"store_type": "pkcs11"}), ("FindCertificate", find))
+        self.assertIn(("binary", "Rutoken ECP 0", container), self.listed(listing))
+        self.assertEqual(len(self.listed(listing)), 7)
+        self.assertEqual(result(found)["container"], container)
+        # Through the control, whose SendMessage would otherwise fail with "bad conversion".
+        for kind, arguments in (("FindCertificate", find), ("CertificatesList", {"store_type": "pkcs11"})):
+            output = self.tokens.run_ax_client("exit", {"type": kind, "id": "7", "arguments": arguments})
+            answer = json.loads(output.partition("\n")[0])
+            value = result(answer)
+            if kind == "FindCertificate":
+                self.assertEqual(value["container"], container)
+            else:
+                self.assertIn(container, [c["container"] for c in value])
 
 
 if __name__ == "__main__":

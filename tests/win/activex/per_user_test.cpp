@@ -6,7 +6,7 @@
 namespace ax_test {
 namespace {
 
-const std::wstring class_key = L"CLSID\\" + guid_text(CLSID_Plugin);
+const std::wstring class_key = L"CLSID\\{4017F20F-0E0B-4713-B6D3-4B0AA0F1003F}";
 const std::wstring user_classes = L"Software\\Classes\\";
 const std::wstring machine_classes = L"Software\\Classes\\";
 

@@ -7,8 +7,12 @@
 namespace ax_test {
 namespace {
 
-const std::wstring clsid = guid_text(CLSID_Plugin);
-const std::wstring libid = guid_text(LIBID_ActiveXLib);
+// The identifiers pages and installers know the control by, written out here
+// rather than taken from the generated header.
+const std::wstring clsid = L"{4017F20F-0E0B-4713-B6D3-4B0AA0F1003F}";
+const std::wstring iid = L"{009F16C6-D934-43F1-8D4D-589B9B3AC24B}";
+const std::wstring libid = L"{01C6D14D-9288-494F-9F8D-88FE70415076}";
+const std::wstring appid = L"{05D36373-F196-4FB6-9BA4-B56A2E01B0D9}";
 
 registry_tree expected_class_key()
 {
@@ -53,7 +57,7 @@ TEST_F(Registration, WritesExactlyTheClassScriptAndNoAppId)
     EXPECT_EQ(read_registry_tree(HKEY_CLASSES_ROOT, L"kelvora.plugin"), expected_progid());
 
     // The AppID is offered to the scripts but written nowhere.
-    const std::wstring appid = activex::appid_text;
+    EXPECT_EQ(std::wstring(activex::appid_text), appid);
     EXPECT_FALSE(key_exists(HKEY_CLASSES_ROOT, L"AppID\\" + appid));
     for (const std::wstring& key : {L"CLSID\\" + clsid, std::wstring(L"kelvora.plugin"), std::wstring(L"kelvora.plugin.1")}) {
         const auto tree = read_registry_tree(HKEY_CLASSES_ROOT, key);
@@ -61,6 +65,17 @@ TEST_F(Registration, WritesExactlyTheClassScriptAndNoAppId)
         EXPECT_FALSE(holds_text(*tree, appid));
         EXPECT_FALSE(holds_text(*tree, L"AppID"));
     }
+}
+
+TEST_F(Registration, TheCompiledIdentifiersAreThePublishedOnes)
+{
+    EXPECT_EQ(guid_text(CLSID_Plugin), clsid);
+    EXPECT_EQ(guid_text(IID_IPlugin), iid);
+    EXPECT_EQ(guid_text(LIBID_ActiveXLib), libid);
+    // The dual interface is registered with its type library.
+    const auto interface_library = read_registry_tree(HKEY_CLASSES_ROOT, L"Interface\\" + iid + L"\\TypeLib");
+    ASSERT_TRUE(interface_library);
+    EXPECT_EQ(interface_library->count(L"|") ? interface_library->at(L"|") : L"", libid);
 }
 
 TEST_F(Registration, RegistersTheTypeLibraryFromTheModule)

@@ -184,7 +184,7 @@ TEST_F(SendMessageLayer, ACommandThatThrowsGivesAFailAnswer)
     EXPECT_FALSE(result.error.present);
 }
 
-TEST_F(SendMessageLayer, AnAnswerThatCannotBeWrittenOrConvertedFailsTheCall)
+TEST_F(SendMessageLayer, AnAnswerThatCannotBeWrittenFailsTheCall)
 {
     json_tree answer;
     answer.put("response", "success");
@@ -192,10 +192,17 @@ TEST_F(SendMessageLayer, AnAnswerThatCannotBeWrittenOrConvertedFailsTheCall)
     const std::string writer_text = writer_error(answer);
     EXPECT_NE(writer_text.find("ptree contains data that cannot be represented in JSON format"), std::string::npos);
     expect_call_failure(LR"({"type":"Unwritable","id":"1"})", writer_text);
-    expect_call_failure(LR"({"type":"RawBytes","id":"1"})", "bad conversion");
     expect_call_failure(LR"({"type":"ForeignThrow","id":"1"})", "Unknown exception");
     // The control stays usable after each.
     EXPECT_EQ(send(LR"({"type":"Record","id":"2"})").hr, S_OK);
+}
+
+TEST_F(SendMessageLayer, BytesThatAreNotUtf8AreAnsweredAsTheReplacementCharacter)
+{
+    // The writer puts U+FFFD in place of C3 28, so the answer converts.
+    const call result = send(LR"({"type":"RawBytes","id":"1"})");
+    EXPECT_EQ(result.hr, S_OK);
+    EXPECT_EQ(result.answer, L"{\"response\":\"success\",\"result\":\"\uFFFD(\",\"id\":\"1\"}\n");
 }
 
 TEST_F(SendMessageLayer, ANullResponseStillRunsTheCommand)
