@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::check(boost_ok, "ours accepts what Boost refuses", text);
         fuzz::check(copied == reference, "ours and Boost give different trees", text);
     } else if (boost_ok) {
-        const bool may_refuse = fuzz::nesting_depth(text) > messages::max_json_depth || !fuzz::is_utf8(text);
+        const bool may_refuse = fuzz::nesting_depth(text) > messages::max_json_depth || !fuzz::is_utf8(text) ||
+                                messages::count_json_values(text.data(), text.size()) > messages::max_json_values;
         fuzz::check(may_refuse, "ours refuses what Boost accepts", text);
     }
     return 0;

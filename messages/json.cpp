@@ -39,13 +39,18 @@ struct large_literal {
 };
 using large_literals = std::vector<large_literal>;
 
-// The quote that ends a string whose content starts at p, or null.
+// The quote that ends a string whose content starts at p, or null. Each byte
+// is looked at a bounded number of times however many escapes the string
+// holds: the quote found last is kept until an escape steps past it.
 const char* find_closing_quote(const char* p, const char* end)
 {
+    const char* quote = nullptr;
     for (;;) {
-        const auto* quote = static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)));
-        if (!quote)
-            return nullptr;
+        if (!quote || quote < p) {
+            quote = static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)));
+            if (!quote)
+                return nullptr;
+        }
         const auto* backslash = static_cast<const char*>(std::memchr(p, '\\', static_cast<std::size_t>(quote - p)));
         if (!backslash)
             return quote;
@@ -54,6 +59,8 @@ const char* find_closing_quote(const char* p, const char* end)
             return nullptr;
     }
 }
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // Printable ASCII without escapes: read as exactly its bytes.
 bool is_plain(const char* begin, const char* end)
@@ -66,38 +73,62 @@ bool is_plain(const char* begin, const char* end)
     return plain;
 }
 
+// What the pass before the reader finds: the large strings, and how many tree
+// nodes the text makes (one per value: string, number, literal, object or
+// array; keys are part of their member's node).
+struct scan_result {
+    large_literals large;
+    std::size_t values = 0;
+};
+
 // One pass over the text before the reader sees it. The reader descends
 // recursively, so nesting that could exhaust the stack is refused here.
-large_literals scan(const char* data, std::size_t length)
+scan_result scan(const char* data, std::size_t length)
 {
-    large_literals large;
+    scan_result found;
+    large_literals& large = found.large;
+    std::size_t& values = found.values;
     std::size_t strings = 0;
+    bool value_may_start = true;  // after '[', ',', ':' and at the start
     int depth = 0;
+    const char* const end = data + length;
     for (std::size_t i = 0; i < length; ++i) {
         const char c = data[i];
         if (c == '"') {
             const char* content = data + i + 1;
-            const char* close = find_closing_quote(content, data + length);
+            const char* close = find_closing_quote(content, end);
             if (!close)
                 break;  // unterminated: the reader reports it
+            const char* after = close + 1;
+            while (after < end && is_blank(*after))
+                ++after;
+            const bool key = after < end && *after == ':';
+            if (!key)
+                ++values;
             const auto size = static_cast<std::size_t>(close - content);
-            if (size >= large_string) {
-                const char* after = close + 1;
-                while (after < data + length && (*after == ' ' || *after == '\t' || *after == '\n' || *after == '\r'))
-                    ++after;
-                const bool key = after < data + length && *after == ':';
+            if (size >= large_string)
                 large.push_back({strings, content, close, is_plain(content, close), key});
-            }
             ++strings;
+            value_may_start = false;
             i = static_cast<std::size_t>(close - data);
         } else if (c == '{' || c == '[') {
             if (++depth > max_json_depth)
                 throw json_parser_error("nesting too deep", "", 0);
+            ++values;
+            value_may_start = true;
         } else if (c == '}' || c == ']') {
             --depth;
+            value_may_start = false;
+        } else if (c == ',' || c == ':') {
+            value_may_start = true;
+        } else if (!is_blank(c)) {
+            // The first character of a number or literal.
+            if (value_may_start)
+                ++values;
+            value_may_start = false;
         }
     }
-    return large;
+    return found;
 }
 
 // Walks the text for the reader, jumping over the content of plain large
@@ -221,7 +252,12 @@ json_tree parse(const char* data, std::size_t length, std::string* buffer)
     // echoed into answers.
     if (!is_well_formed_utf8(data, length))
         throw json_parser_error("invalid UTF-8", "", 0);
-    const large_literals large = scan(data, length);
+    const scan_result found = scan(data, length);
+    // Every value becomes a tree node of its own: a text of more values than
+    // the tree may hold is refused before the reader builds any of them.
+    if (found.values > max_json_values)
+        throw json_parser_error("too many values", "", 0);
+    const large_literals& large = found.large;
     // With the request's buffer to spare, its largest plain value (the
     // document of a large request) moves into the tree instead of being
     // copied: the request is then held once, not twice.
@@ -236,9 +272,10 @@ json_tree parse(const char* data, std::size_t length, std::string* buffer)
     large_string_callbacks callbacks(large, adopted);
     detail::encoding<char> encoding;
     detail::read_json_internal(skipping_iterator(data, &large), data + length, encoding, callbacks, std::string());
-    json_tree tree;
-    tree.swap(callbacks.output());
 
+    // The adopted value is filled while it is still in the callbacks' tree:
+    // for a document that is one string, that value is the root's own, which
+    // moves with the tree below.
     if (std::string* value = callbacks.adopted_value()) {
         const auto offset = static_cast<std::size_t>(adopted->begin - data);
         const auto size = static_cast<std::size_t>(adopted->end - adopted->begin);
@@ -247,6 +284,8 @@ json_tree parse(const char* data, std::size_t length, std::string* buffer)
         value->swap(*buffer);
         buffer->clear();
     }
+    json_tree tree;
+    tree.swap(callbacks.output());
     return tree;
 }
 
@@ -331,6 +370,11 @@ void write_node(std::string& out, const json_tree& node)
 }
 
 }  // namespace
+
+std::size_t count_json_values(const char* data, std::size_t length)
+{
+    return scan(data, length).values;
+}
 
 json_tree from_json(const char* data, std::size_t length)
 {

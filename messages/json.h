@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <string>
 
 #include <boost/property_tree/ptree.hpp>
@@ -10,8 +11,8 @@ namespace messages {
 using json_tree = boost::property_tree::ptree;
 
 // Parses a JSON text (Boost's JSON reader: escapes resolved, numbers and
-// literals kept as their text). Text that is malformed, not well-formed UTF-8
-// or too deeply nested throws
+// literals kept as their text). Text that is malformed, not well-formed UTF-8,
+// too deeply nested or of too many values throws
 // boost::property_tree::json_parser::json_parser_error.
 json_tree from_json(const char* data, std::size_t length);
 json_tree from_json(const std::string& text);
@@ -29,5 +30,16 @@ std::string to_json(const json_tree& tree);
 
 // Deepest nesting of objects and arrays that from_json accepts.
 constexpr int max_json_depth = 200;
+// Most values (strings, numbers, literals, objects and arrays, at any depth;
+// object keys not counted) that from_json accepts. Each value is a tree node
+// of its own, 180 to 250 bytes in the 32-bit build: at this limit the tree of
+// any request the host accepts (64 MiB) stays near 500 MiB, leaving the
+// 32-bit process room for the command that reads it. No request of real use
+// comes near it (a 64 MiB SignHashArray holds 1.4 million hashes).
+// bench/json_memory_bench.cpp prints the figures.
+constexpr std::size_t max_json_values = 2 * 1024 * 1024;
+// The number of values of a text as from_json counts them: the nodes of the
+// tree it makes, the root included (for well-formed text).
+std::size_t count_json_values(const char* data, std::size_t length);
 
 }  // namespace messages

@@ -25,7 +25,7 @@ class HostProtocol(unittest.TestCase):
         ])
         self.assertEqual(run.status, 0)
 
-    def test_bodies_that_are_not_utf8_get_no_answer(self):
+    def test_bodies_that_are_not_utf8_or_hold_too_many_values_get_no_answer(self):
         # Each refused body sits between two answered requests of one process.
         refused = [b"\xC0\xAF", b"\xE0\x80\xAF", b"\xED\xA0\x80", b"\xED\xA0\xBD\xED\xB8\x80",
                    b"\xF4\x90\x80\x80", b"\xFF", b"\x80", b"\xE2\x82"]
@@ -34,6 +34,8 @@ class HostProtocol(unittest.TestCase):
             bodies.append(b'{"type":"Version","id":"' + bad + b'"}')
             bodies.append(('{"type":"Version","id":"ok%d"}' % n).encode())
             expected.append("ok%d" % n)
+        # More values than a request may hold (the limit is 2 Mi values).
+        bodies.append(b'{"type":"Version","id":"many","arguments":[' + b"1," * (2 << 20) + b'1]}')
         # Well-formed text of every sequence length, and a request of many values.
         bodies.append('{"type":"Version","id":"\u0416\u20ac\U0001F600\U0010FFFF"}'.encode())
         expected.append("\u0416\u20ac\U0001F600\U0010FFFF")
