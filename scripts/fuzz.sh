@@ -14,7 +14,7 @@ for entry in "${fuzz_targets[@]}"; do
   echo "--- $target, $each s"
   log=build/fuzz/$target.log
   if run_fuzz_target "$target" "$corpus" "$each" >"$log"; then
-    tail -4 "$log"
+    grep -E 'stat::(number_of_executed_units|new_units_added|peak_rss_mb)' "$log"
   else
     tail -40 "$log"
     echo "$target: finding, see build/fuzz/"
