@@ -9,4 +9,7 @@ build/native/hash_bench
 build/native/host_roundtrip_bench
 bench/host_roundtrip_wine.py build/win64/kelvora_messaging.exe
 bench/compute_hash_wine.py build/win64/kelvora_messaging.exe
+bench/cards_wine.py
+bench/serialize_certificate_wine.py build/win64/kelvora_messaging.exe
 bench/json_memory.sh
+bench/create_request_wine.py build/win64/kelvora_messaging.exe

@@ -18,6 +18,8 @@ std::vector<command_row> make_commands()
     add("SignCms", new sign_cms);
     add("Decrypt", new decrypt);
     add("SignHashArray", new sign_hash_array);
+    add("ProvidersList", new providers_list);
+    add("FindContainer", new find_container);
     add("TryWithoutPin", new try_context);
 #endif
     add("EncryptPin", new encrypt_pin);
@@ -27,6 +29,10 @@ std::vector<command_row> make_commands()
     add("CertificateToBase64", new certificate_to_base64);
     add("CertificatesList", new certificates_list);
     add("FindCertificate", new find_certificate);
+    add("SerializeCertificate", new display_certificate);
+    add("SmartcardList", new smartcard_list);
+    add("CreateRequest", new create_request);
+    add("WriteCertificate", new write_certificate);
 #endif
     return rows;
 }

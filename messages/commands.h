@@ -27,6 +27,13 @@ KELVORA_COMMAND(certificate_from_base64);  // "CertificateFromBase64"
 KELVORA_COMMAND(certificate_to_base64);    // "CertificateToBase64"
 KELVORA_COMMAND(certificates_list);        // "CertificatesList"
 KELVORA_COMMAND(find_certificate);         // "FindCertificate"
+// Commands over the providers, the PC/SC readers and the token modules.
+KELVORA_COMMAND(providers_list);           // "ProvidersList"
+KELVORA_COMMAND(find_container);           // "FindContainer"
+KELVORA_COMMAND(smartcard_list);           // "SmartcardList"
+KELVORA_COMMAND(display_certificate);      // "SerializeCertificate"
+KELVORA_COMMAND(create_request);           // "CreateRequest"
+KELVORA_COMMAND(write_certificate);        // "WriteCertificate"
 #endif
 
 #undef KELVORA_COMMAND

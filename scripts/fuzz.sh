@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Runs every fuzz target in turn, sharing the given number of seconds (60 by
+# Runs every fuzz target in turn, sharing the given number of seconds (140 by
 # default) between them, over the corpora kept in the tree (new finds go to
 # scratch folders under build/fuzz, not into the tree). Stops at the first
 # target that reports a finding; the input is kept as build/fuzz/<target>-crash-*.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/fuzz_targets.sh
-total="${1:-60}"
+total="${1:-140}"
 each=$(( total / ${#fuzz_targets[@]} ))
 [ "$each" -ge 1 ] || each=1
 for entry in "${fuzz_targets[@]}"; do

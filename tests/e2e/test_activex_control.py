@@ -2,6 +2,8 @@
 writes to and removes from the registry, and what scripts get from
 SendMessage. Every test class works in its own copy of the build's Wine
 prefix."""
+import base64
+import json
 import os
 import shutil
 import struct
@@ -9,7 +11,8 @@ import subprocess
 import tempfile
 import unittest
 
-from e2e_support import BUILD_DIR, SOURCE_DIR
+from e2e_support import BUILD_DIR, SOURCE_DIR, run_requests
+from viewer_certificates import Certificates
 
 WINE_RUN = os.path.join(BUILD_DIR, "wine-run")
 CONTROL = os.path.join(BUILD_DIR, "kelvora_ax.dll")
@@ -244,6 +247,29 @@ class ScriptHost(unittest.TestCase):
                          '{"response":"fail","error":"No such node (pincode)","id":"4"}\n')
         self.assertEqual(answer("pair"), '{"response":"success","result":"2.1.0102","id":"\U0001F600"}\n')
         self.assertEqual(answer("number-id"), '{"response":"success","result":"2.1.0102","id":"0"}\n')
+
+    def test_serialize_certificate_answers_as_the_host_does(self):
+        certs = Certificates()
+        try:
+            requests = [json.dumps({"type": "SerializeCertificate", "id": name,
+                                    "arguments": {"cert": base64.b64encode(certs.der[name]).decode()}})
+                        for name in ("full", "second", "gost512")]
+            requests.append(json.dumps({"type": "SerializeCertificate", "id": "bad", "arguments": {"cert": "@"}}))
+        finally:
+            certs.close()
+        script = JSCRIPT[:JSCRIPT.index('send("version"')] + "".join(
+            "send(%s, %s);\n" % (json.dumps(str(n)), json.dumps(r)) for n, r in enumerate(requests)) + 'WScript.Echo("done");\n'
+        out = self.run_script("viewer.js", script)
+        host = [json.loads(t) for t in run_requests(requests).texts()]
+        self.assertEqual(len(host), len(requests))
+        for n, expected in enumerate(host):
+            text = js_unescape(out[str(n)].split("|", 1)[1])
+            self.assertTrue(text.endswith("}\n"), text[-40:])
+            answer = json.loads(text)
+            self.assertEqual(list(answer), ["response", "result", "id"])
+            self.assertEqual(answer, expected)
+        self.assertEqual(host[3]["result"], {"valid": "false", "error": "Ошибка чтения сертификата"})
+        self.assertEqual(host[1]["result"]["certificate"]["subject"]["rdn"][0]["value"], "Line\nfeed")
 
     def test_vbscript_sees_the_source_and_the_error_code(self):
         # Wine's JScript error objects carry no source; VBScript's Err does.

@@ -192,6 +192,16 @@ class RsaCommands(unittest.TestCase):
         self.assertEqual(error(answers[3]), BASE64_ERROR)
         self.assertEqual(error(answers[4]), "No such node (data)")
 
+    def test_serialize_certificate_renders_what_certificate_to_base64_returns(self):
+        (exported,) = self.ask(("CertificateToBase64", {"thumbprint": self.thumb["sha256"]}))
+        (view,) = self.ask(("SerializeCertificate", {"cert": result(exported)}))
+        c = result(view)["certificate"]
+        serial = openssl_x509_text(self.scratch, self.der["sha256"], "-serial").strip().split("=")[1]
+        self.assertEqual(int(c["serial-number"].replace(" ", ""), 16), int(serial, 16))
+        self.assertEqual(sorted((e["name"], e["value"]) for e in c["subject"]["rdn"]),
+                         [("CN", "Kelvora RSA 256"), ("O", "Kelvora")])
+        self.assertEqual(c["signed-content"]["signature-algorithm"]["oid"], RSA_OIDS["sha256"])
+
     # --- signing ----------------------------------------------------------
 
     def test_sign_hash_verifies_with_openssl(self):

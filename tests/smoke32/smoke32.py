@@ -8,7 +8,9 @@ under wine64, each as one process carrying the whole batch. Encrypted PINs are
 random, so each build's EncryptPin texts are checked by the other build's
 TryDecryptPin. An RSA certificate made in the 32-bit prefix with Wine's RSA
 provider signs a hash and a CMS message through the i686 host, and OpenSSL
-verifies both. Token (PKCS#11) and SKF signing run through both builds, each
+verifies both. Certificates made with OpenSSL render alike through
+SerializeCertificate in both builds. SmartcardList and FindContainer over the
+PC/SC stand-in, and token (PKCS#11) and SKF signing, run through both builds, each
 with the stand-in DLLs of its own bitness, and must answer alike. Then
 kelvora_ax.dll (i686) is registered with the 32-bit regsvr32 and called once
 from JScript.
@@ -33,6 +35,8 @@ import kelvora_client  # noqa: E402
 from csp_support import Scratch, b64, openssl_cms_verify, openssl_verifies_signature  # noqa: E402
 from pkcs11_support import (CKM_GOSTR3410, GOST_2012_512_SIGN, JACARTA, RUTOKEN, Tokens,  # noqa: E402
                             certificate, private_key, slot, standin_signature)
+from cards_support import WINSCARD_VARIABLE  # noqa: E402
+from viewer_certificates import Certificates  # noqa: E402
 from skf_support import (DESCRIPTION_VARIABLE as SKF_VARIABLE, LIBRARY_DIR as SKF_DIR,  # noqa: E402
                                LIBRARY_NAME as SKF_NAME, container_lines, digest_info, signed_data)
 
@@ -69,14 +73,28 @@ def ensure_prefix32():
     shutil.copytree(PRISTINE32, PREFIX32, symlinks=True)
 
 
-def batch():
-    """Requests whose answers are deterministic, plus EncryptPin."""
+def viewer_requests():
+    """SerializeCertificate of every certificate of the viewer tests (made here
+    with OpenSSL), and of texts that are not certificates."""
+    certs = Certificates()
+    try:
+        texts = {name: base64.b64encode(der).decode() for name, der in certs.der.items()}
+    finally:
+        certs.close()
+    texts.update({"empty": "", "not-a-certificate": "bm90IGEgY2VydGlmaWNhdGU=", "cut": texts["full"][:-12]})
+    return [{"type": "SerializeCertificate", "id": f"view/{name}", "arguments": {"cert": text}}
+            for name, text in texts.items()]
+
+
+def batch(extra=()):
+    """Requests whose answers are deterministic, plus EncryptPin (last)."""
     data = bytes((i * 7 + 3) % 256 for i in range(1000))  # crosses 32/64/128-byte blocks
     requests = [{"type": "Version", "id": "v"}, {"type": "VersionEx", "id": "vx"}]
     for oid in OIDS:
         for label, blob in (("abc", b"abc"), ("1000", data), ("127", data[:127]), ("64", data[:64])):
             requests.append({"type": "ComputeHash", "id": f"{oid}/{label}",
                              "arguments": {"algorithm": oid, "data": base64.b64encode(blob).decode()}})
+    requests += list(extra)
     requests += [
         {"type": "ComputeHash", "id": "unknown", "arguments": {"algorithm": "1.2.3", "data": "YWJj"}},
         {"type": "ComputeHash", "id": "empty", "arguments": {"algorithm": OIDS[0], "data": ""}},
@@ -170,11 +188,21 @@ def describe_standins(tokens, der):
         f.write(f"log {windows_path(os.path.join(tokens.dir, 'skf.log'))}\n"
                 f"device Smoke32 Key\napplication APP\npin {SKF_PIN}\n" +
                 container_lines("c256", der["rsa256"]) + container_lines("c512", der["rsa512"]))
-    return dict(tokens.env(), **{SKF_VARIABLE: windows_path(devices)})
+    # The PC/SC stand-in of each build (winscard.dll beside its host) shows the
+    # Rutoken's reader and a probed Rutoken S in a reader with a Cyrillic name.
+    readers = os.path.join(tokens.dir, "readers.json")
+    with open(readers, "w", encoding="utf-8") as f:
+        json.dump({"readers": [
+            {"name": "Smoke32 Rutoken", "atr": "3B8B015275746F6B656E20445320C1"},
+            {"name": "Считыватель S", "atr": "3B6F00FF00567275546F6B6E73302000009000", "protocol": 1,
+             "script": [{"command": "00CA018A04", "reply": "102700009000"},
+                        {"command": "00CA018108", "reply": "785634129000"}]}]}, f, ensure_ascii=False)
+    return dict(tokens.env(), **{SKF_VARIABLE: windows_path(devices), WINSCARD_VARIABLE: windows_path(readers),
+                                 "WINEDLLOVERRIDES": "mscoree,mshtml=;winscard=n"})
 
 
 def standin_cases(thumb):
-    """(type, arguments, expectation) of the token round and the SKF round: a
+    """(type, arguments, expectation) of the card round, the token round and the SKF round: a
     test of the result for a success, the error text for a failure."""
     h32, h48, h64 = (hashlib.new(n, b"smoke32").digest() for n in ("sha256", "sha384", "sha512"))
     h32b = hashlib.sha256(b"smoke32 again").digest()
@@ -204,7 +232,16 @@ def standin_cases(thumb):
                 all(signed(hashes[s["id"]])(s["sig"]) for s in r["signatures"])
         return ("SignHashArray", dict(arguments, hashes=[{"id": i, "hash": b64(h)} for i, h in hashes.items()]), test)
 
+    def cards(r):
+        token = {"reader": "Smoke32 Rutoken", "type": "4", "brand": "Рутокен ЭЦП", "label": "Kelvora Test Token",
+                 "model": "Stand-in", "serial": "00000000", "totalmem": "-1", "freemem": "-1", "hardware": "true"}
+        probed = {"reader": "Считыватель S", "type": "3", "brand": "Рутокен S", "label": "", "model": "Rutoken S",
+                  "serial": "12345678", "totalmem": "32768", "freemem": "10000", "hardware": "false"}
+        return r == [token, dict(token, hardware="false"), probed]
+
     return [
+        ("SmartcardList", {}, cards),
+        ("FindContainer", {"pkhash": b64(bytes(20))}, lambda r: r == ""),
         ("CertificatesList", {"store_type": "pkcs11"}, listed("g256", "g512")),
         ("FindCertificate", {"store_type": "pkcs11", "thumbprint": thumb["g512"]},
          found("g512", "reader", "Smoke32 JaCarta")),
@@ -308,7 +345,7 @@ def check_control():
 def main():
     needed = ["win32/kelvora_ax.dll", "win64/pkcs11_token_fixture.exe"] + [
         f"{b}/{f}" for b in ("win32", "win64")
-        for f in ("kelvora_messaging.exe", RUTOKEN, JACARTA, "kelvora_test_skf.dll")]
+        for f in ("kelvora_messaging.exe", RUTOKEN, JACARTA, "kelvora_test_skf.dll", "winscard.dll")]
     for path in needed:
         if not os.path.exists(os.path.join(ROOT, "build", path)):
             raise SystemExit(f"smoke32: build/{path} is missing")
@@ -316,7 +353,8 @@ def main():
     ensure_prefix32()
     subprocess.run([WINESERVER, "-p"], env=env32())  # keep one server for the whole stage
     try:
-        requests = batch()
+        viewer = viewer_requests()
+        requests = batch(viewer)
         a32, a64 = host32(requests), host64(requests)
         compare(a32, a64, skip=("pin",))
         pin32, pin64 = a32[-1]["result"], a64[-1]["result"]
@@ -332,7 +370,8 @@ def main():
         subprocess.run([WINESERVER, "-k"], env=env32(), stderr=subprocess.DEVNULL)
     print(f"smoke32: {len(requests)} requests: the i686 answers equal the x86_64 answers; "
           f"PINs decrypt across builds; RSA SignHash and SignCms verify; "
-          f"{standin_count} token and SKF requests answer alike in both builds; "
+          f"SerializeCertificate of {len(viewer)} texts among them; "
+          f"{standin_count} card, token and SKF requests answer alike in both builds; "
           f"kelvora_ax (i686) registers and answers JScript "
           f"({time.time() - start:.0f} s)")
 

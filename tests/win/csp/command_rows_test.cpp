@@ -24,7 +24,8 @@ TEST(CommandRows, CertificateAndSigningCommandsAreRegisteredInTableOrder)
         names.push_back(row.first);
     }
     for (const char* name : {"SignHash", "SignCms", "Decrypt", "SignHashArray", "TryWithoutPin",
-                             "CertificateFromBase64", "CertificateToBase64", "CertificatesList", "FindCertificate"})
+                             "CertificateFromBase64", "CertificateToBase64", "CertificatesList", "FindCertificate",
+                             "SerializeCertificate"})
         EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
     // Whatever rows exist follow the table's order, each once.
     std::size_t next = 0;

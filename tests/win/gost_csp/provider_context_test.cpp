@@ -155,7 +155,7 @@ TEST(gost_containers, made_on_the_reader_report_it_also_to_a_verification_contex
     EXPECT_EQ(std::string("\\\\.\\") + reader_name + "\\" + name, param_string(verify.get(), PP_UNIQUE_CONTAINER));
 }
 
-TEST(gost_containers, enumerate_with_one_buffer_from_the_first_size_query)
+TEST(gost_containers, enumeration_writes_back_the_length_of_each_name)
 {
     const key_family& family = *family_by_label("2012-512");
     const std::string short_name = unique_name("e");
@@ -164,19 +164,34 @@ TEST(gost_containers, enumerate_with_one_buffer_from_the_first_size_query)
     acquire(family, long_name, CRYPT_NEWKEYSET);
 
     provider_handle provider = acquire(family, "", CRYPT_VERIFYCONTEXT | CRYPT_SILENT);
-    DWORD length = 0;
-    ASSERT_TRUE(CryptGetProvParam(provider.get(), PP_ENUMCONTAINERS, nullptr, &length, CRYPT_FIRST));
-    std::vector<char> buffer(length);
+    std::vector<char> buffer(1024);
+    // The length reset before every call: every name is read.
     std::set<std::string> names;
-    DWORD flags = CRYPT_FIRST;
-    while (CryptGetProvParam(provider.get(), PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(buffer.data()), &length,
-                             flags)) {
+    DWORD length = 0;
+    for (DWORD flags = CRYPT_FIRST;; flags = CRYPT_NEXT) {
+        length = static_cast<DWORD>(buffer.size());
+        if (!CryptGetProvParam(provider.get(), PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(buffer.data()), &length,
+                               flags))
+            break;
+        EXPECT_EQ(std::strlen(buffer.data()) + 1, length);
         names.insert(buffer.data());
-        flags = CRYPT_NEXT;
     }
     EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_ITEMS), GetLastError());
     EXPECT_TRUE(names.count(short_name));
     EXPECT_TRUE(names.count(long_name));
+
+    // The length passed on from call to call: the walk stops at the first
+    // name longer than the one before, with the length it needs.
+    ASSERT_TRUE(CryptGetProvParam(provider.get(), PP_ENUMCONTAINERS, nullptr, &length, CRYPT_FIRST));
+    DWORD flags = CRYPT_FIRST;
+    DWORD previous = length;
+    while (CryptGetProvParam(provider.get(), PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(buffer.data()), &length,
+                             flags)) {
+        previous = length;
+        flags = CRYPT_NEXT;
+    }
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MORE_DATA), GetLastError());
+    EXPECT_GT(length, previous);
 }
 
 TEST(gost_containers, live_in_the_state_file_named_by_the_environment)

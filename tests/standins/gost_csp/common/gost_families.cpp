@@ -34,6 +34,10 @@ const key_family* family_by_label(const std::string& label)
 
 const key_family* family_by_provider_type(std::uint32_t type)
 {
+    // The second family's types serve the same key families.
+    if (type == prov_family2_2001) type = prov_gost_2001;
+    if (type == prov_family2_2012_256) type = prov_gost_2012_256;
+    if (type == prov_family2_2012_512) type = prov_gost_2012_512;
     for (const auto& family : key_families())
         if (family.provider_type == type) return &family;
     return nullptr;

@@ -38,10 +38,28 @@ constexpr std::uint32_t prov_gost_2001 = 75;
 constexpr std::uint32_t prov_gost_2012_256 = 80;
 constexpr std::uint32_t prov_gost_2012_512 = 81;
 
+// The second provider family's types for the same three key families.
+constexpr std::uint32_t prov_family2_2001 = 2;
+constexpr std::uint32_t prov_family2_2012_256 = 77;
+constexpr std::uint32_t prov_family2_2012_512 = 78;
+
 // Names under which the fixture registers the three providers.
 constexpr const char* provider_name_2001 = "Kelvora Test GOST R 34.10-2001 Provider";
 constexpr const char* provider_name_2012_256 = "Kelvora Test GOST R 34.10-2012 (256) Provider";
 constexpr const char* provider_name_2012_512 = "Kelvora Test GOST R 34.10-2012 (512) Provider";
+
+constexpr const char* family2_name_2001 = "Kelvora Test Family-2 GOST R 34.10-2001 Provider";
+constexpr const char* family2_name_2012_256 = "Kelvora Test Family-2 GOST R 34.10-2012 (256) Provider";
+constexpr const char* family2_name_2012_512 = "Kelvora Test Family-2 GOST R 34.10-2012 (512) Provider";
+
+// Provider settings the fixture's "register" writes and the provider reads:
+// under each provider's key, its PP_VERSION (DWORD, major << 8 | minor); under
+// the settings key, the number of calls of provider parameter 8 that still
+// fail with SCARD_W_WRONG_CHV (counted down) and the answer after them.
+constexpr const wchar_t* version_value = L"KelvoraVersion";
+constexpr const wchar_t* settings_key = L"Software\\Kelvora\\TestGostCsp";
+constexpr const wchar_t* wrong_pin_calls_value = L"WrongPinCalls";
+constexpr const wchar_t* pin_check_result_value = L"PinCheckResult";
 
 // PP_SMARTCARD_READER of containers made "on a reader"; a container name of
 // the form \\.\<reader>\<name> puts a new container there.
@@ -61,5 +79,7 @@ constexpr const wchar_t* provider_dll_name = L"kelvora_test_gost_csp.dll";
 // Entry points of the DLL that crypt32 calls for GOST public keys.
 constexpr const char* import_public_key_function = "KelvoraGostImportPublicKeyInfoEx";
 constexpr const char* export_public_key_function = "KelvoraGostExportPublicKeyInfoEx";
+// The function crypt32's CryptExportPublicKeyInfo looks up for a key's OID.
+constexpr const char* encode_public_key_function = "KelvoraGostEncodePublicKeyAndParameters";
 
 }  // namespace gost_standin

@@ -144,6 +144,7 @@ std::string container_store::serialize(const container_list& containers)
         for (const auto& k : c.keys) {
             out += " " + std::to_string(k.spec) + ":" + std::to_string(k.alg) + ":" + to_hex(k.private_key) + ":" +
                    to_hex(k.certificate);
+            if (!k.exported_blob.empty()) out += ":" + to_hex(k.exported_blob);
         }
         out += "\n";
     }
@@ -168,11 +169,12 @@ container_list container_store::parse(const std::string& text)
         std::string key_text;
         while (words >> key_text) {
             std::istringstream fields(key_text);
-            std::string spec, alg, priv, cert;
-            if (!std::getline(fields, spec, ':') || !std::getline(fields, alg, ':') ||
-                !std::getline(fields, priv, ':') || !std::getline(fields, cert))
-                throw std::runtime_error("container state: bad key");
             stored_key key;
+            std::string spec, alg, priv, cert, blob;
+            if (!std::getline(fields, spec, ':') || !std::getline(fields, alg, ':') ||
+                !std::getline(fields, priv, ':') || !std::getline(fields, cert, ':'))
+                throw std::runtime_error("container state: bad key");
+            if (std::getline(fields, blob)) key.exported_blob = from_hex(blob);
             key.spec = static_cast<std::uint32_t>(std::stoul(spec));
             key.alg = static_cast<std::uint32_t>(std::stoul(alg));
             key.private_key = from_hex(priv);

@@ -15,6 +15,9 @@ struct stored_key {
     std::uint32_t alg = 0;   // the key pair's ALG_ID
     std::vector<std::uint8_t> private_key;
     std::vector<std::uint8_t> certificate;  // KP_CERTIFICATE, may be empty
+    // When set, CryptExportKey(PUBLICKEYBLOB) gives exactly these bytes (a
+    // test writes containers with known, or malformed, public-key blobs).
+    std::vector<std::uint8_t> exported_blob;
 };
 
 struct container_record {

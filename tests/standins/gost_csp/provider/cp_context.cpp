@@ -11,6 +11,9 @@ using namespace gost_standin;
 namespace {
 
 constexpr DWORD crypt_fqcn = 0x10;  // PP_ENUMCONTAINERS: fully qualified names
+// The parameters a request builder asks of a new container's provider.
+constexpr DWORD param_version5_check = 109;
+constexpr DWORD param_pin_check = 8;
 constexpr DWORD known_acquire_flags = CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET |
                                       CRYPT_MACHINE_KEYSET | CRYPT_SILENT | CRYPT_DEFAULT_CONTAINER_OPTIONAL;
 
@@ -102,6 +105,42 @@ void acquire(HCRYPTPROV* phProv, LPCSTR szContainer, DWORD flags, provider_vtabl
     *phProv = object_tables::instance().add(std::move(ctx));
 }
 
+// A DWORD of the registry (HKLM), or the fallback when it is absent.
+DWORD registry_dword(const std::wstring& key, const wchar_t* value, DWORD fallback)
+{
+    DWORD data = 0, size = sizeof data;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, RRF_RT_REG_DWORD, nullptr, &data, &size) != ERROR_SUCCESS)
+        return fallback;
+    return data;
+}
+
+// PP_VERSION: the value registered for this provider, else 2.0.
+DWORD provider_version(const context& ctx)
+{
+    std::wstring key = L"Software\\Microsoft\\Cryptography\\Defaults\\Provider\\";
+    for (char c : ctx.provider_name) key += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return registry_dword(key, version_value, 0x0200);
+}
+
+// Provider parameter 8, set before a new container gets its key: fails with
+// SCARD_W_WRONG_CHV while the registered count of such calls lasts (counted
+// down), then answers the registered result (0: success).
+void pin_check()
+{
+    const DWORD left = registry_dword(settings_key, wrong_pin_calls_value, 0);
+    if (left) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, settings_key, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            const DWORD rest = left - 1;
+            RegSetValueExW(key, wrong_pin_calls_value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&rest), sizeof rest);
+            RegCloseKey(key);
+        }
+        throw csp_error(SCARD_W_WRONG_CHV);
+    }
+    const DWORD result = registry_dword(settings_key, pin_check_result_value, 0);
+    if (result) throw csp_error(result);
+}
+
 void get_enum_algs(context& ctx, bool extended, BYTE* data, DWORD* length, DWORD flags)
 {
     if (flags & CRYPT_FIRST) ctx.next_algorithm = 0;
@@ -140,21 +179,22 @@ void get_enum_containers(context& ctx, BYTE* data, DWORD* length, DWORD flags)
             ctx.container_names.push_back((flags & crypt_fqcn) ? unique_container_name(record) : record.name);
         if (flags & CRYPT_FIRST) ctx.next_container = 0;
     }
-    std::size_t longest = 0;
-    for (const auto& name : ctx.container_names) longest = std::max(longest, name.size() + 1);
     if (ctx.next_container >= ctx.container_names.size()) throw csp_error(ERROR_NO_MORE_ITEMS);
+    // Every call, the size query included, writes back the length of the
+    // name it returns (or would return): a caller that passes that length on
+    // gets ERROR_MORE_DATA for a longer name later in the walk.
+    const std::string& name = ctx.container_names[ctx.next_container];
+    const DWORD needed = static_cast<DWORD>(name.size() + 1);
     if (!data) {
-        // The size that fits every name, so one buffer serves the whole walk.
-        *length = static_cast<DWORD>(longest);
+        *length = needed;
         return;
     }
-    const std::string& name = ctx.container_names[ctx.next_container];
-    if (*length < name.size() + 1) {
-        *length = static_cast<DWORD>(longest);
+    if (*length < needed) {
+        *length = needed;
         throw csp_error(ERROR_MORE_DATA);
     }
-    std::memcpy(data, name.c_str(), name.size() + 1);
-    *length = static_cast<DWORD>(longest);
+    std::memcpy(data, name.c_str(), needed);
+    *length = needed;
     ++ctx.next_container;
 }
 
@@ -178,7 +218,7 @@ void get_param(context& ctx, DWORD param, BYTE* data, DWORD* length, DWORD flags
         return copy_out(&type, sizeof type, data, length);
     }
     case PP_VERSION: {
-        const DWORD version = 0x0200;
+        const DWORD version = provider_version(ctx);
         return copy_out(&version, sizeof version, data, length);
     }
     case PP_KEYSPEC: {
@@ -193,6 +233,10 @@ void get_param(context& ctx, DWORD param, BYTE* data, DWORD* length, DWORD flags
         return copy_out_string(unique_container_name(ctx.container), data, length);
     case PP_SMARTCARD_READER:
         return copy_out_string(ctx.has_container ? ctx.container.reader : std::string(), data, length);
+    case param_version5_check: {
+        const DWORD value = 1;
+        return copy_out(&value, sizeof value, data, length);
+    }
     default:
         throw csp_error(NTE_BAD_TYPE);
     }
@@ -221,6 +265,16 @@ void set_pin(context& ctx, const BYTE* data)
 
 KELVORA_CP CPAcquireContext(HCRYPTPROV* phProv, LPCSTR szContainer, DWORD dwFlags, provider_vtable* pVTable)
 {
+    // advapi32 loads the provider for every context and frees it with the
+    // last one. Like an installed provider, this one stays loaded once used:
+    // a process that opens thousands of containers one after the other
+    // would otherwise load and unload the DLL (and its runtime) each time.
+    static const bool pinned = [] {
+        HMODULE self = nullptr;
+        return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                  reinterpret_cast<LPCWSTR>(&CPAcquireContext), &self) != FALSE;
+    }();
+    (void)pinned;
     return guarded([&] { acquire(phProv, szContainer, dwFlags, pVTable); });
 }
 
@@ -247,6 +301,8 @@ KELVORA_CP CPSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE* pbData, D
             return set_pin(ctx, pbData);
         case PP_CLIENT_HWND:
             return;
+        case param_pin_check:
+            return pin_check();
         default:
             throw csp_error(NTE_BAD_TYPE);
         }

@@ -64,3 +64,7 @@ KELVORA_CP KelvoraGostImportPublicKeyInfoEx(HCRYPTPROV hCryptProv, DWORD dwCertE
 KELVORA_CP KelvoraGostExportPublicKeyInfoEx(HCRYPTPROV hCryptProv, DWORD dwKeySpec, DWORD dwCertEncodingType,
                                             LPSTR pszPublicKeyObjId, DWORD dwFlags, void* pvAuxInfo,
                                             PCERT_PUBLIC_KEY_INFO pInfo, DWORD* pcbInfo);
+KELVORA_CP KelvoraGostEncodePublicKeyAndParameters(DWORD dwCertEncodingType, LPCSTR pszPublicKeyObjId,
+                                                   const BYTE* pbPubKey, DWORD cbPubKey, DWORD dwFlags,
+                                                   void* pvAuxInfo, BYTE** ppbKey, DWORD* pcbKey, BYTE** ppbParams,
+                                                   DWORD* pcbParams);

@@ -35,6 +35,7 @@ std::unique_ptr<key_object> container_key(HCRYPTPROV owner, const stored_key& st
     if (!family || stored.private_key.size() != family->private_size) throw csp_error(NTE_BAD_KEYSET);
     auto key = pair_object(owner, key_kind::container_pair, *family, stored.alg, stored.private_key);
     key->spec = stored.spec;
+    key->exported_blob = stored.exported_blob;
     return key;
 }
 
@@ -172,6 +173,8 @@ void export_blob(HCRYPTPROV handle, HCRYPTKEY hkey, HCRYPTKEY pub, DWORD type, B
     if (type == PUBLICKEYBLOB) {
         if (key.kind != key_kind::public_key && !is_pair(key)) throw csp_error(NTE_BAD_KEY);
         if (pub) throw csp_error(NTE_BAD_KEY);
+        if (!key.exported_blob.empty())
+            return copy_out(key.exported_blob.data(), key.exported_blob.size(), data, length);
         const bytes blob = build_public_key_blob({key.alg, key.parameters, key.public_key});
         return copy_out(blob.data(), blob.size(), data, length);
     }

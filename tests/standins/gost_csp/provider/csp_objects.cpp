@@ -146,7 +146,8 @@ const std::vector<algorithm_info>& algorithm_table()
 bool provider_supports(const context& ctx, ALG_ID alg)
 {
     for (const auto& info : algorithm_table())
-        if (info.alg == alg) return ctx.provider_type >= info.lowest_type;
+        // By the key family, so that the second family's types list the same.
+        if (info.alg == alg) return ctx.family && ctx.family->provider_type >= info.lowest_type;
     return false;
 }
 

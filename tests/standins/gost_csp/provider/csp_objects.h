@@ -54,6 +54,7 @@ struct key_object {
     bytes parameters;  // public-key parameters, or the cipher parameters of a session key
     bytes secret;      // agreement and session keys
     bool exportable = false;
+    bytes exported_blob;  // container pairs: a PUBLICKEYBLOB given in the state file
 };
 
 struct hash_object {

@@ -132,3 +132,32 @@ KELVORA_CP KelvoraGostExportPublicKeyInfoEx(HCRYPTPROV hCryptProv, DWORD dwKeySp
     *pcbInfo = needed;
     return TRUE;
 }
+
+// CryptExportPublicKeyInfo without an OID: crypt32 exports the key's
+// PUBLICKEYBLOB and asks this function, found under the OID of the blob's
+// ALG_ID, for the encoded key and parameters (both LocalAlloc'ed).
+KELVORA_CP KelvoraGostEncodePublicKeyAndParameters(DWORD, LPCSTR, const BYTE* pbPubKey, DWORD cbPubKey, DWORD, void*,
+                                                   BYTE** ppbKey, DWORD* pcbKey, BYTE** ppbParams, DWORD* pcbParams)
+{
+    public_key_blob blob;
+    if (!pbPubKey || !ppbKey || !pcbKey || !ppbParams || !pcbParams || !parse_public_key_blob(pbPubKey, cbPubKey, blob)) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_PUBLIC_KEY));
+        return FALSE;
+    }
+    const bytes key = octet_string(blob.key);
+    BYTE* key_copy = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, key.size()));
+    BYTE* params_copy = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, blob.parameters.size() ? blob.parameters.size() : 1));
+    if (!key_copy || !params_copy) {
+        LocalFree(key_copy);
+        LocalFree(params_copy);
+        SetLastError(ERROR_OUTOFMEMORY);
+        return FALSE;
+    }
+    std::memcpy(key_copy, key.data(), key.size());
+    if (!blob.parameters.empty()) std::memcpy(params_copy, blob.parameters.data(), blob.parameters.size());
+    *ppbKey = key_copy;
+    *pcbKey = static_cast<DWORD>(key.size());
+    *ppbParams = params_copy;
+    *pcbParams = static_cast<DWORD>(blob.parameters.size());
+    return TRUE;
+}

@@ -137,6 +137,10 @@ slot_description read_slot(const tree& node, std::size_t index)
     slot.manufacturer = node.get<std::string>("token.manufacturer", "Kelvora");
     slot.model = node.get<std::string>("token.model", "Stand-in");
     slot.serial = node.get<std::string>("token.serial", "0000000" + std::to_string(index));
+    if (const auto total = node.get_optional<std::string>("token.total_memory"))
+        slot.total_memory = number(*total, "total memory");
+    if (const auto available = node.get_optional<std::string>("token.free_memory"))
+        slot.free_memory = number(*available, "free memory");
     if (const auto flags = node.get_optional<std::string>("token.flags"))
         slot.token_flags = number(*flags, "token flags");
     if (const auto mechanisms = node.get_child_optional("mechanisms")) {

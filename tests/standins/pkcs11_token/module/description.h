@@ -45,6 +45,8 @@ struct slot_description {
     bool nul_padding = false;  // the description padded with NULs, not blanks
     bool token_present = true;
     std::string label, manufacturer, model, serial;
+    CK_ULONG total_memory = CK_UNAVAILABLE_INFORMATION;  // ulTotalPublicMemory
+    CK_ULONG free_memory = CK_UNAVAILABLE_INFORMATION;   // ulFreePublicMemory
     CK_FLAGS token_flags = CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED | CKF_LOGIN_REQUIRED;
     std::vector<CK_MECHANISM_TYPE> mechanisms;
     std::string pin;

@@ -241,7 +241,8 @@ CK_RV token_module::get_token_info(CK_SLOT_ID id, CK_TOKEN_INFO* info)
     info->ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
     info->ulMaxPinLen = 32;
     info->ulMinPinLen = 4;
-    info->ulTotalPublicMemory = info->ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;
+    info->ulTotalPublicMemory = slot->total_memory;
+    info->ulFreePublicMemory = slot->free_memory;
     info->ulTotalPrivateMemory = info->ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
     info->hardwareVersion = {1, 0};
     info->firmwareVersion = {1, 0};

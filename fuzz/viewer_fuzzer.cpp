@@ -1,0 +1,80 @@
+// The certificate viewer's platform-free pieces over arbitrary bytes: the TLV
+// reader, OID text, hexadecimal forms, the extension texts read by TLV, the
+// signature walk, name texts, and the JSON text, which must always parse and
+// be valid UTF-8.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "crypto/x509reader/text_forms.h"
+#include "crypto/x509reader/tlv.h"
+#include "messages/json.h"
+
+namespace x = crypto::x509reader;
+
+namespace {
+
+// Aborts unless text is well-formed UTF-8 (as json_escape promises).
+void check_utf8(const std::string& text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (n == 0 || i + n > text.size())
+            std::abort();
+        for (std::size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                std::abort();
+        i += n;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const crypto::byte_vector bytes(data, data + size);
+    x::tlv_record record;
+    if (x::read_tlv(bytes, record) && (record.size > size || record.content.size() != record.length))
+        std::abort();
+    x::tlv_sequence sequence(bytes);
+    while (sequence.next(record)) {
+    }
+
+    x::certificate_view view;
+    view.serial_number = x::serial_number_text(data, size);
+    view.key_algorithm_oid = x::oid_to_text(bytes);
+    view.key_parameters = x::tlv_lower_text(data, size);
+    view.key_value = x::key_value_text(data, size);
+    x::signature_part signature;
+    view.has_signature = x::read_signature(data, size, signature);
+    view.signature_oid = signature.oid;
+    view.signature_value = x::signature_value_text(signature.reversed);
+    const std::string raw(bytes.begin(), bytes.end());
+    view.extensions = {
+        {"2.5.29.15", true, x::key_usage_text(data, size)},
+        {"2.5.29.14", false, x::subject_key_id_text(bytes)},
+        {"1.3.6.1.5.5.7.1.1", false, x::authority_info_access_text(bytes)},
+        {"1.2.643.100.111", false, x::tlv_string_text(bytes)},
+        {"1.2.643.100.112", false, x::issuer_tools_text(bytes)},
+        {"1.2.643.2.2.49.2", false, x::restricted_use_text(bytes)},
+        {"1.3.6.1.4.1.311.21.7", false, x::certificate_template_text(bytes)},
+        {"1.2.3", false, x::byte_list_text(data, size) + x::authority_serial_text(data, size)},
+        {raw, false, raw},
+    };
+
+    // The bytes as a name text of 16-bit units.
+    std::vector<crypto::wide_char> wide(size / 2 + 1, 0);
+    for (std::size_t i = 0; i + 1 < size; i += 2)
+        wide[i / 2] = static_cast<crypto::wide_char>(data[i] << 8 | data[i + 1]);
+    view.subject = x::parse_rdn_text(wide.data());
+    view.issuer = {{raw, raw}};
+    view.not_before = x::rdn_list_to_text(view.subject);
+
+    const std::string text = x::certificate_json(view);
+    check_utf8(text);
+    check_utf8(x::json_escape(raw));
+    messages::from_json(text);  // throws, and so fails the run, when the text does not parse
+    return 0;
+}

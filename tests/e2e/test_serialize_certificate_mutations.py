@@ -1,0 +1,94 @@
+"""A few thousand mutated certificates (bit flips, truncations, changed length
+bytes) through SerializeCertificate in one host process under wine64: every
+answer is valid UTF-8 JSON of the command's two forms, and the host keeps
+answering to the end."""
+import base64
+import json
+import random
+import unittest
+
+from e2e_support import run_requests
+from viewer_certificates import Certificates
+
+COUNT_PER_CERTIFICATE = 1000
+
+
+def length_offsets(der):
+    """Offsets of the length bytes of the DER triples in der (walked loosely)."""
+    offsets, stack = [], [(0, len(der))]
+    while stack:
+        at, end = stack.pop()
+        while at + 2 <= end:
+            offsets.append(at + 1)
+            first = der[at + 1]
+            head, length = 2, first
+            if first & 0x80:
+                n = first & 0x7F
+                head += n
+                length = int.from_bytes(der[at + 2:at + 2 + n], "big")
+            if at + head + length > end:
+                break
+            if der[at] & 0x20:  # constructed: walk inside
+                stack.append((at + head, at + head + length))
+            at += head + length
+    return offsets
+
+
+def mutations(der, count, rng):
+    lengths = length_offsets(der)
+    out = []
+    for i in range(count):
+        data = bytearray(der)
+        kind = i % 4
+        if kind == 0:  # flip one to four bits
+            for _ in range(rng.randint(1, 4)):
+                pos = rng.randrange(len(data))
+                data[pos] ^= 1 << rng.randrange(8)
+        elif kind == 1:  # cut short
+            data = data[:rng.randrange(len(data))]
+        elif kind == 2:  # a changed length byte
+            pos = rng.choice(lengths)
+            data[pos] = rng.choice([0x00, 0x01, 0x7F, 0x80, 0x81, 0x82, 0x84, 0x85, 0x89, 0xFF,
+                                    (data[pos] + 1) & 0xFF, (data[pos] - 1) & 0xFF])
+        else:  # a changed length byte and a bit flip in the same certificate
+            data[rng.choice(lengths)] ^= 1 << rng.randrange(8)
+            data[rng.randrange(len(data))] ^= 1 << rng.randrange(8)
+        out.append(bytes(data))
+    return out
+
+
+class MutatedCertificates(unittest.TestCase):
+    def test_every_answer_is_json_and_the_host_keeps_answering(self):
+        certs = Certificates()
+        try:
+            rng = random.Random(20240305)
+            inputs = []
+            for name in ("full", "second", "gost512"):
+                inputs += mutations(certs.der[name], COUNT_PER_CERTIFICATE, rng)
+        finally:
+            certs.close()
+        requests = [json.dumps({"type": "SerializeCertificate", "id": str(n),
+                                "arguments": {"cert": base64.b64encode(d).decode()}}) for n, d in enumerate(inputs)]
+        requests.append(json.dumps({"type": "Version", "id": "last"}))
+        run = run_requests(requests)
+        self.assertEqual(run.status, 0)
+        frames = run.frames()
+        self.assertEqual(len(frames), len(requests))
+        rendered = 0
+        for n, frame in enumerate(frames[:-1]):
+            answer = json.loads(frame.decode("utf-8"))  # strict: valid UTF-8 only
+            self.assertEqual((answer["response"], answer["id"]), ("success", str(n)))
+            result = answer["result"]
+            if "certificate" in result:
+                rendered += 1
+                self.assertEqual(list(result), ["certificate"])
+            else:
+                self.assertEqual(result, {"valid": "false", "error": "Ошибка чтения сертификата"}, n)
+        self.assertEqual(json.loads(frames[-1]), {"response": "success", "id": "last", "result": "2.1.0102"})
+        # Many mutations still decode (a flipped bit inside a value): those render.
+        self.assertGreater(rendered, len(inputs) // 10)
+        print("%d mutated certificates, %d rendered" % (len(inputs), rendered))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,420 @@
+// The certificate viewer's platform-free text forms, as input/output pairs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "crypto/encoding/hex.h"
+#include "crypto/x509reader/display_names.h"
+#include "crypto/x509reader/text_forms.h"
+#include "crypto/x509reader/tlv.h"
+#include "messages/json.h"
+
+namespace {
+
+using crypto::byte_vector;
+namespace x = crypto::x509reader;
+
+byte_vector hex(std::string text)
+{
+    text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
+    return crypto::hex_decode(text.c_str());
+}
+
+std::string hex_of(const byte_vector& bytes)
+{
+    return crypto::hex_encode(bytes);
+}
+
+// DER of tag and content (short or long form length).
+byte_vector der(std::uint8_t tag, const byte_vector& content)
+{
+    byte_vector out{tag};
+    const std::size_t n = content.size();
+    if (n < 0x80) {
+        out.push_back(static_cast<std::uint8_t>(n));
+    } else if (n < 0x100) {
+        out.insert(out.end(), {0x81, static_cast<std::uint8_t>(n)});
+    } else {
+        out.insert(out.end(), {0x82, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)});
+    }
+    out.insert(out.end(), content.begin(), content.end());
+    return out;
+}
+
+byte_vector text_bytes(const std::string& s)
+{
+    return byte_vector(s.begin(), s.end());
+}
+
+byte_vector concat(std::initializer_list<byte_vector> parts)
+{
+    byte_vector out;
+    for (const auto& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+struct tlv_case {
+    const char* input;
+    bool readable;
+    unsigned tag, length, length_bytes;
+    const char* content;
+    std::size_t size;
+};
+
+TEST(X509Reader, TlvReadsX690LengthsAndNeverPastItsInput)
+{
+    const tlv_case cases[] = {
+        {"04 03 414243", true, 0x04, 3, 0, "414243", 5},
+        {"04 03 41424344", true, 0x04, 3, 0, "414243", 5},  // trailing bytes belong to the next triple
+        {"04 00", true, 0x04, 0, 0, "", 2},
+        {"04 81 03 414243", true, 0x04, 3, 1, "414243", 6},
+        {"30 82 0003 414243", true, 0x30, 3, 2, "414243", 7},
+        {"30 84 00000003 414243", true, 0x30, 3, 4, "414243", 9},  // four length bytes (0x84 & 3 would be 0)
+        {"04 04 414243", false, 0, 0, 0, "", 0},                   // content past the end
+        {"04 82 01", false, 0, 0, 0, "", 0},                       // length bytes past the end
+        {"04 85 0000000003 414243", false, 0, 0, 0, "", 0},        // more than four length bytes
+        {"04 80 414243 0000", false, 0, 0, 0, "", 0},              // indefinite form
+        {"30 84 ffffffff 00", false, 0, 0, 0, "", 0},
+        {"04", false, 0, 0, 0, "", 0},
+        {"", false, 0, 0, 0, "", 0},
+    };
+    for (const auto& c : cases) {
+        x::tlv_record record;
+        ASSERT_EQ(x::read_tlv(hex(c.input), record), c.readable) << c.input;
+        if (!c.readable)
+            continue;
+        EXPECT_EQ(record.tag, c.tag) << c.input;
+        EXPECT_EQ(record.length, c.length) << c.input;
+        EXPECT_EQ(record.length_bytes, c.length_bytes) << c.input;
+        EXPECT_EQ(hex_of(record.content), c.content) << c.input;
+        EXPECT_EQ(record.size, c.size) << c.input;
+    }
+    // A sequence stops at its first unreadable triple.
+    const byte_vector two = hex("0401aa 0402bbcc 0405dd");
+    x::tlv_sequence sequence(two);
+    x::tlv_record record;
+    std::vector<std::string> contents;
+    while (sequence.next(record))
+        contents.push_back(hex_of(record.content));
+    EXPECT_EQ(contents, (std::vector<std::string>{"AA", "BBCC"}));
+}
+
+TEST(X509Reader, OidTextReadsArcsIn64Bits)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"550403", "2.5.4.3"},
+        {"2a864886f70d010901", "1.2.840.113549.1.9.1"},
+        {"2a8503646f", "1.2.643.100.111"},
+        {"2b0601040182371507", "1.3.6.1.4.1.311.21.7"},
+        {"00", "0.0"},
+        {"27", "0.39"},
+        {"28", "1.0"},
+        {"4f", "1.39"},
+        {"50", "2.0"},
+        {"8837", "2.999"},
+        {"2a 9080808000", "1.2.4294967296"},                               // past 32 bits, not wrapped
+        {"2a 81ffffffffffffffff7f", "1.2.18446744073709551615"},           // the largest 64-bit arc
+        {"2a 82808080808080808000", ""},                                   // 2^64 does not fit
+        {"2a 8085", ""},                                                   // last arc cut short
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(x::oid_to_text(hex(c.first)), c.second) << c.first;
+    EXPECT_EQ(x::oid_to_text(nullptr, 3), "");
+}
+
+TEST(X509Reader, RussianDates)
+{
+    EXPECT_EQ(x::format_date_ru(2024, 3, 5, 7, 8, 9), "5 марта 2024 г. 07:08:09 UTC");
+    EXPECT_EQ(x::format_date_ru(1999, 12, 31, 23, 59, 59), "31 декабря 1999 г. 23:59:59 UTC");
+    EXPECT_EQ(x::format_date_ru(2050, 1, 1, 0, 0, 0), "1 января 2050 г. 00:00:00 UTC");
+    EXPECT_EQ(x::format_date_ru(812, 6, 15, 1, 2, 3), "15 июня 0812 г. 01:02:03 UTC");
+    const char* months[] = {"января", "февраля", "марта", "апреля", "мая", "июня",
+                            "июля", "августа", "сентября", "октября", "ноября", "декабря"};
+    for (unsigned m = 1; m <= 12; ++m)
+        EXPECT_EQ(x::format_date_ru(2000, m, 2, 0, 0, 0), std::string("2 ") + months[m - 1] + " 2000 г. 00:00:00 UTC");
+    EXPECT_EQ(x::format_date_ru(2024, 0, 5, 7, 8, 9), "");
+    EXPECT_EQ(x::format_date_ru(2024, 13, 5, 7, 8, 9), "");
+}
+
+TEST(X509Reader, HexadecimalFormsShowEveryByte)
+{
+    auto serial = [](const char* h) { const auto b = hex(h); return x::serial_number_text(b.data(), b.size()); };
+    EXPECT_EQ(serial("ffa201"), "01 A2 FF");
+    EXPECT_EQ(serial("00"), "00");
+    EXPECT_EQ(serial(""), "");
+
+    auto lower = [](const byte_vector& b) { return x::tlv_lower_text(b.data(), b.size()); };
+    EXPECT_EQ(lower(hex("0402abcd")), "04 02 ab cd");
+    EXPECT_EQ(lower(hex("0500")), "05 00");
+    EXPECT_EQ(lower(hex("0403abcd")), "");
+    EXPECT_EQ(lower(der(0x04, byte_vector(130, 0x11))).substr(0, 14), "04 82 11 11 11");
+    const std::string long_form = lower(der(0x04, byte_vector(300, 0xEE)));
+    EXPECT_EQ(long_form.substr(0, 11), "04 012c ee ");
+    EXPECT_EQ(long_form.size(), 7 + 300 * 3u);
+
+    auto key = [](const byte_vector& b) { return x::key_value_text(b.data(), b.size()); };
+    EXPECT_EQ(key(hex("0403abcdef")), "0403 ABCD EF");  // the odd last byte is shown
+    EXPECT_EQ(key(hex("0402abcd")), "0402 ABCD");
+    EXPECT_EQ(key(hex("0400")), "0400");
+    EXPECT_EQ(key(hex("0405abcd")), "");
+    EXPECT_EQ(key(der(0x30, byte_vector(270, 0x01))).substr(0, 16), "30010E 0101 0101");
+
+    auto list = [](const char* h) { const auto b = hex(h); return x::byte_list_text(b.data(), b.size()); };
+    EXPECT_EQ(list("abcdef"), "ab cd ef");
+    EXPECT_EQ(list(""), "");
+
+    auto authority = [](const char* h) { const auto b = hex(h); return x::authority_serial_text(b.data(), b.size()); };
+    EXPECT_EQ(authority("0504030201"), "0102 0304 05");  // an odd first byte is a group of two digits
+    EXPECT_EQ(authority("04030201"), "0102 0304");
+    EXPECT_EQ(authority("01"), "01");
+    EXPECT_EQ(authority(""), "");
+
+    EXPECT_EQ(x::signature_value_text(hex("abcdef")), "ABCD EF ");
+    EXPECT_EQ(x::signature_value_text(hex("0102")), "0102 ");
+}
+
+std::vector<std::pair<std::string, std::string>> rdn(const std::string& text)
+{
+    const std::unique_ptr<crypto::wide_char[]> wide(crypto::utf8_to_wide(text.c_str()));
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const auto& entry : x::parse_rdn_text(wide.get()))
+        out.emplace_back(entry.oid, entry.value);
+    return out;
+}
+
+TEST(X509Reader, NameTextsSplitIntoAttributes)
+{
+    using list = std::vector<std::pair<std::string, std::string>>;
+    const std::pair<const char*, list> cases[] = {
+        {"2.5.4.3=Test, 2.5.4.6=RU", {{"2.5.4.3", "Test"}, {"2.5.4.6", "RU"}}},
+        {"2.5.4.3=\"Say \"\"hi\"\", all\"", {{"2.5.4.3", "Say \"hi\", all"}}},
+        {"2.5.4.3=\"#0c03414243\"", {{"2.5.4.3", "ABC"}}},               // a TLV in hexadecimal
+        {"2.5.4.3=\"#0C03414243\"", {{"2.5.4.3", "ABC"}}},               // upper-case digits too
+        {"2.5.4.3=\"#1e0404100430\"", {{"2.5.4.3", "Аа"}}},              // BMPString content
+        {"2.5.4.3=\"#0c054142\"", {{"2.5.4.3", ""}}},                    // length past the digits
+        {"2.5.4.3=\"#0c0341424344zz\"", {{"2.5.4.3", "ABC"}}},           // digits end at a non-digit
+        {"2.5.4.3=\"#zz\"", {{"2.5.4.3", "#zz"}}},                       // no digit: the raw value
+        {"2.5.4.3=#0c03414243", {{"2.5.4.3", "#0c03414243"}}},           // not quoted: the raw value
+        {"noequals, 2.5.4.3=X", {{"2.5.4.3", "X"}}},
+        {"  2.5.4.3 =  spaced ", {{"2.5.4.3", "spaced "}}},
+        {"2.5.4.3=\"a,b\", 1.2.643.3.131.1.1=7700", {{"2.5.4.3", "a,b"}, {"1.2.643.3.131.1.1", "7700"}}},
+        {"2.5.4.3=", {{"2.5.4.3", ""}}},
+        {"", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(rdn(c.first), c.second) << c.first;
+    EXPECT_TRUE(x::parse_rdn_text(nullptr).empty());
+
+    const x::rdn_list names = {{"2.5.4.3", "Test"}, {"1.2.643.3.131.1.1", "7700"}, {"1.2.3", "x"}};
+    EXPECT_EQ(x::rdn_list_to_text(names), "CN=Test ИНН=7700 1.2.3=x");
+    EXPECT_EQ(x::rdn_list_to_text({}), "");
+}
+
+TEST(X509Reader, JsonEscapingIsCompleteAndCleansUtf8)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain", "plain"},
+        {"a\"b\\c", "a\\\"b\\\\c"},
+        {"line\nfeed\ttab", "line\\u000afeed\\u0009tab"},
+        {std::string("nul\0x", 5), "nul\\u0000x"},
+        {"\x01\x1f\x7f", "\\u0001\\u001f\\u007f"},
+        {"Жук €", "Жук €"},
+        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+        {"caf\xE9", "caf\xEF\xBF\xBD"},                               // Latin-1
+        {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                     // overlong
+        {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},     // surrogate
+        {"\xE2\x82", "\xEF\xBF\xBD\xEF\xBF\xBD"},                     // cut short
+        {"/", "/"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(x::json_escape(c.first), c.second) << c.first;
+}
+
+TEST(X509Reader, ExtensionTextsReadByTlv)
+{
+    EXPECT_EQ(x::key_usage_text(hex("f0").data(), 1),
+              "Цифровая подпись, Неотрекаемость, Шифрование ключей, Шифрование данных (f0)");
+    EXPECT_EQ(x::key_usage_text(hex("86").data(), 1),
+              "Цифровая подпись, Подпись ключа сертификата, Автономное подписание списков отзыва (86)");
+    EXPECT_EQ(x::key_usage_text(hex("0980").data(), 2), "Согласование ключей, Только шифрование (09)");
+    EXPECT_EQ(x::key_usage_text(nullptr, 0), " (00)");
+
+    EXPECT_EQ(x::subject_key_id_text(hex("0403aabbcc")), "aa bb cc");
+    EXPECT_EQ(x::subject_key_id_text(hex("0405aabbcc")), "");
+
+    const byte_vector ocsp = der(0x30, concat({der(0x06, hex("2b06010505073001")), der(0x86, text_bytes("http://o"))}));
+    const byte_vector issuers = der(0x30, concat({der(0x06, hex("2b06010505073002")), der(0x86, text_bytes("http://c"))}));
+    const byte_vector other = der(0x30, concat({der(0x06, hex("2a03")), der(0x86, text_bytes("x"))}));
+    EXPECT_EQ(x::authority_info_access_text(der(0x30, concat({ocsp, issuers, other}))),
+              "[1]Метод доступа=Протокол определения состояния сертификата через сеть URL=http://o "
+              "[2]Метод доступа=Поставщик центра сертификации URL=http://c [3]Метод доступа=1.2.3 URL=x ");
+    byte_vector cut = der(0x30, concat({ocsp, issuers}));
+    cut[1] = static_cast<std::uint8_t>(cut[1] + 1);
+    EXPECT_EQ(x::authority_info_access_text(cut), "");
+
+    EXPECT_EQ(x::tlv_string_text(der(0x0c, text_bytes("КриптоСредство"))), "КриптоСредство");
+    EXPECT_EQ(x::tlv_string_text(hex("0c05 4142")), "");
+
+    const auto strings = [](std::initializer_list<const char*> items) {
+        byte_vector content;
+        for (const char* s : items) {
+            const auto one = der(0x0c, text_bytes(s));
+            content.insert(content.end(), one.begin(), one.end());
+        }
+        return der(0x30, content);
+    };
+    EXPECT_EQ(x::issuer_tools_text(strings({"A", "B", "C", "D"})),
+              "Средство электронной подписи: A Заключение на средство ЭП: B Средство УЦ: C Заключение на средство УЦ: D");
+    EXPECT_EQ(x::issuer_tools_text(strings({"A", "B"})), "Средство электронной подписи: A Заключение на средство ЭП: B ");
+    EXPECT_EQ(x::issuer_tools_text(strings({})), "Средство электронной подписи:  ");
+    EXPECT_EQ(x::issuer_tools_text(hex("3004 0c0541")), "");
+
+    EXPECT_EQ(x::restricted_use_text(der(0x30, strings({"http://x/l", "Система"}))),
+              "Ограниченная лицензия на Крипто-Про CSP для использования с закрытым ключом данного сертификата в рамках "
+              "системы \"Система\", полный текст доступен по адресу http://x/l");
+    EXPECT_EQ(x::restricted_use_text(der(0x30, strings({"only one"}))), "");
+    EXPECT_EQ(x::restricted_use_text(hex("3003 3005")), "");
+
+    EXPECT_EQ(x::certificate_template_text(der(0x30, concat({der(0x06, hex("2a030405")), hex("020164")}))),
+              "Идентификатор шаблона = 1.2.3.4.5 ");
+    EXPECT_EQ(x::certificate_template_text(der(0x30, der(0x06, hex("2a82808080808080808000")))), "");
+    EXPECT_EQ(x::certificate_template_text(hex("3005 0603")), "");
+
+    EXPECT_EQ(x::identification_kind_text(0), "При личном присутствии");
+    EXPECT_EQ(x::identification_kind_text(3), "Без личного присутствия с использованием сведений из ЕСИА и ЕБС");
+    EXPECT_EQ(x::identification_kind_text(4), "");
+    EXPECT_EQ(x::identification_kind_text(-1), "");
+}
+
+TEST(X509Reader, SignatureIsTheLast64BytesReversed)
+{
+    byte_vector signature_content{0x00};
+    for (int i = 0; i < 128; ++i)
+        signature_content.push_back(static_cast<std::uint8_t>(i));
+    const byte_vector signed_part = der(0x30, hex("020101"));
+    const byte_vector algorithm = der(0x30, der(0x06, hex("2a85030701010303")));
+    const byte_vector certificate = der(0x30, concat({signed_part, algorithm, der(0x03, signature_content)}));
+    x::signature_part signature;
+    ASSERT_TRUE(x::read_signature(certificate.data(), certificate.size(), signature));
+    EXPECT_EQ(signature.oid, "1.2.643.7.1.1.3.3");
+    ASSERT_EQ(signature.reversed.size(), 64u);
+    EXPECT_EQ(signature.reversed.front(), 127);
+    EXPECT_EQ(signature.reversed.back(), 64);
+
+    // A short signature keeps its unused-bits byte, last.
+    const byte_vector small = der(0x30, concat({signed_part, algorithm, der(0x03, hex("00abcd"))}));
+    ASSERT_TRUE(x::read_signature(small.data(), small.size(), signature));
+    EXPECT_EQ(hex_of(signature.reversed), "CDAB00");
+
+    const byte_vector unreadable[] = {
+        der(0x30, concat({signed_part, algorithm})),  // nothing after the algorithm
+        der(0x30, signed_part),
+        byte_vector(certificate.begin(), certificate.end() - 1),  // cut short
+        hex("3084ffffffff"),
+        {},
+    };
+    for (const auto& bytes : unreadable)
+        EXPECT_FALSE(x::read_signature(bytes.data(), bytes.size(), signature)) << hex_of(bytes);
+}
+
+TEST(X509Reader, DisplayTables)
+{
+    std::vector<std::string> keys;
+    for (const auto* row = x::oid_display_names; row->oid; ++row)
+        keys.push_back(row->oid);
+    ASSERT_EQ(keys.size(), 166u);
+    const std::vector<std::pair<std::size_t, std::string>> positions = {
+        {0, "2.5.4.3"}, {12, "1.2.643.3.131.1.1"}, {35, "1.2.643.6.7"}, {59, "1.2.643.5.1.24.2.1.3"},
+        {85, "1.3.6.1.5.5.7.48.1"}, {108, "1.2.643.3.227.6.1"}, {143, "1.2.643.3.227.6.36"},
+        {144, "1.2.643.3.227.8.1"}, {165, "1.2.643.3.4.3.3.2"}};
+    for (const auto& p : positions)
+        EXPECT_EQ(keys[p.first], p.second) << p.first;
+    EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), 166u);
+
+    const std::pair<const char*, const char*> texts[] = {
+        {"2.5.4.3", "CN"}, {"1.2.840.113549.1.9.2", "UN"}, {"1.2.643.100.5", "ОГРНИП"},
+        {"1.2.643.100.113.6", "Класс средства ЭП КА1"},
+        {"1.2.643.3.227.6.1", "Срок действия сертификата 1 месяц"},
+        {"1.2.643.3.227.6.4", "Срок действия сертификата 4 месяца"},
+        {"1.2.643.3.227.6.5", "Срок действия сертификата 5 месяцев"},
+        {"1.2.643.3.227.6.11", "Срок действия сертификата 11 месяцев"},
+        {"1.2.643.3.227.6.12", "Срок действия сертификата 12 месяцев"},
+        {"1.2.643.3.227.6.21", "Срок действия сертификата 21 месяц"},
+        {"1.2.643.3.227.6.22", "Срок действия сертификата 22 месяца"},
+        {"1.2.643.3.227.6.25", "Срок действия сертификата 25 месяцев"},
+        {"1.2.643.3.227.6.31", "Срок действия сертификата 31 месяц"},
+        {"1.2.643.3.227.6.34", "Срок действия сертификата 34 месяца"},
+        {"1.2.643.3.227.6.36", "Срок действия сертификата 36 месяцев"},
+        {"1.3.6.1.5.5.7.48.2", "Поставщик центра сертификации"},
+        {"9.9.9", "9.9.9"},
+    };
+    for (const auto& t : texts)
+        EXPECT_EQ(x::display_name(x::oid_display_names, t.first), t.second);
+    for (std::size_t i = 0; i < keys.size(); ++i)  // every row has a text of its own
+        EXPECT_NE(x::display_name(x::oid_display_names, keys[i]), keys[i]) << keys[i];
+
+    int extensions = 0, algorithms = 0;
+    for (const auto* row = x::extension_names; row->oid; ++row)
+        ++extensions;
+    for (const auto* row = x::algorithm_names; row->oid; ++row)
+        ++algorithms;
+    EXPECT_EQ(extensions, 14);
+    EXPECT_EQ(algorithms, 14);
+    EXPECT_EQ(x::display_name(x::extension_names, "2.5.29.17"), "Дополнительное имя субъекта");
+    EXPECT_EQ(x::display_name(x::algorithm_names, "1.2.643.7.1.1.3.3"), "ГОСТ Р 34.11/34.10-2012-512");
+    EXPECT_EQ(x::display_name(x::algorithm_names, "1.2.840.113549.1.1.11"), "1.2.840.113549.1.1.11");
+}
+
+TEST(X509Reader, CertificateJsonTemplate)
+{
+    x::certificate_view view;
+    view.version_field = 2;
+    view.serial_number = "01 A2";
+    view.issuer = {{"2.5.4.3", "CA \"One\""}};
+    view.not_before = "5 марта 2024 г. 07:08:09 UTC";
+    view.not_after = "";
+    view.subject = {{"2.5.4.3", "line\nfeed\\"}, {"1.2.3", "caf\xE9"}};
+    view.key_algorithm_oid = "1.2.643.7.1.1.1.1";
+    view.key_parameters = "30 00";
+    view.key_value = "0402 ABCD";
+    view.key_unused_bits = 0;
+    view.extensions = {{"2.5.29.14", false, "ab"}, {"1.2.9", true, "04 00"}};
+    view.has_signature = true;
+    view.signature_oid = "1.2.643.7.1.1.3.2";
+    view.signature_value = "ABCD ";
+    const std::string text = x::certificate_json(view);
+    EXPECT_EQ(text,
+              "{\"certificate\": {\"version\": \"3\", \"serial-number\": \"01 A2\", "
+              "\"issuer\": {\"rdn\": [{\"oid\" :\"2.5.4.3\", \"name\": \"CN\", \"value\": \"CA \\\"One\\\"\"}]}, "
+              "\"validity\": {\"notBefore\": \"5 марта 2024 г. 07:08:09 UTC\", \"notAfter\": \"\"}, "
+              "\"subject\": {\"rdn\": [{\"oid\" :\"2.5.4.3\", \"name\": \"CN\", \"value\": \"line\\u000afeed\\\\\"}, "
+              "{\"oid\" :\"1.2.3\", \"name\": \"1.2.3\", \"value\": \"caf\xEF\xBF\xBD\"}]}, "
+              "\"subject-public-key-info\": {\"public-key-algorithm\": {\"oid\": \"1.2.643.7.1.1.1.1\", "
+              "\"name\": \"ГОСТ Р 34.10-2012-256\", \"parameters\": \"30 00\"}, \"value\": \"0402 ABCD\", "
+              "\"unused-bits\": \"0\"}, \n"
+              "\"extensions\": [{\"order\": \"1\", \"oid\": \"2.5.29.14\", \"critical\": \"false\", "
+              "\"name\": \"Идентификатор ключа субъекта\", \"value\": \"ab\"}, {\"order\": \"2\", \"oid\": \"1.2.9\", "
+              "\"critical\": \"true\", \"name\": \"1.2.9\", \"value\": \"04 00\"}], "
+              "\"signed-content\": {\"signature-algorithm\": {\"oid\": \"1.2.643.7.1.1.3.2\", "
+              "\"name\": \"ГОСТ Р 34.11/34.10-2012-256\"}, \"signature-value\": \"ABCD \"}}}");
+    const auto tree = messages::from_json(text);
+    EXPECT_EQ(tree.get_child("certificate.subject.rdn").front().second.get<std::string>("value"), "line\nfeed\\");
+
+    // Without extensions or signature; a 20,000-byte subject renders whole.
+    x::certificate_view bare;
+    bare.subject = {{"2.5.4.3", std::string(20000, 'z')}};
+    const std::string bare_text = x::certificate_json(bare);
+    EXPECT_NE(bare_text.find("\"extensions\": []}}"), std::string::npos);
+    EXPECT_EQ(bare_text.find("signed-content"), std::string::npos);
+    EXPECT_EQ(messages::from_json(bare_text).get_child("certificate.subject.rdn").front().second.get<std::string>("value"),
+              std::string(20000, 'z'));
+}
+
+}  // namespace
