@@ -5,9 +5,17 @@
 # not end its run; every finding is kept as build/fuzz/<target>-crash-* (or
 # -timeout-, -oom-). Logs go to build/fuzz/long/<target>.log; a summary line
 # per target (runs, coverage, features, corpus, findings) is printed at the end.
+# TARGETS="name ..." limits the run to those targets.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source scripts/fuzz_targets.sh
+if [ -n "${TARGETS:-}" ]; then
+  chosen=()
+  for entry in "${fuzz_targets[@]}"; do
+    for name in $TARGETS; do [ "${entry%% *}" = "$name" ] && chosen+=("$entry"); done
+  done
+  fuzz_targets=("${chosen[@]}")
+fi
 seconds="${1:-600}"
 jobs="${JOBS:-2}"
 mkdir -p build/fuzz/long
