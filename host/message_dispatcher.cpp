@@ -2,9 +2,9 @@
 
 #include <new>
 
+#include "crypto/secure_wipe.h"
 #include "host/answer.h"
 #include "host/framing.h"
-#include "crypto/secure_wipe.h"
 #include "messages/command_table.h"
 #include "messages/wipe_tree.h"
 
