@@ -34,8 +34,8 @@ build/win64/wine-run wineboot </dev/null >/dev/null 2>&1
 ctest --preset win64 --repeat until-pass:2 || failed+=(win64)
 WINEPREFIX="$prefix64" /usr/lib/wine/wineserver -k 2>/dev/null
 
-step "fuzzing: request path, 60 s"
-scripts/fuzz.sh 60 || failed+=(fuzz)
+step "fuzzing: every target, 140 s in all"
+scripts/fuzz.sh 140 || failed+=(fuzz)
 
 if [ -x tests/smoke32/run.sh ]; then
   step "32-bit smoke stage"

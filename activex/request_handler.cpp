@@ -4,6 +4,7 @@
 
 #include "messages/command_result.h"
 #include "messages/json.h"
+#include "messages/wipe_tree.h"
 
 namespace activex {
 namespace {
@@ -19,7 +20,8 @@ std::string value_text(const messages::json_tree& request, const char* key)
 
 std::string answer_request(const command_map& commands, const std::string& request_text)
 {
-    const messages::json_tree request = messages::from_json(request_text);
+    messages::json_tree request = messages::from_json(request_text);
+    const messages::wipe_values_on_exit wipe_request(request);  // it may hold a PIN
     const std::string type = value_text(request, "type");
     const std::string id = value_text(request, "id");
     if (type.empty() || id.empty())

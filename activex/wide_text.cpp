@@ -1,9 +1,11 @@
 #include "activex/wide_text.h"
 
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
 #include "crypto/encoding/text.h"
+#include "crypto/secure_wipe.h"
 #include "messages/utf8.h"
 
 namespace activex {
@@ -27,6 +29,27 @@ void convert_around_nuls(const Char* text, std::size_t count, Convert convert, O
     }
 }
 
+// The UTF-8 length of UTF-16 units: a surrogate pair takes four bytes, an
+// unpaired surrogate three (U+FFFD).
+std::size_t utf8_length(const char16_t* text, std::size_t count)
+{
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const char16_t unit = text[i];
+        if (unit < 0x80) {
+            length += 1;
+        } else if (unit < 0x800) {
+            length += 2;
+        } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < count && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            length += 4;
+            ++i;
+        } else {
+            length += 3;
+        }
+    }
+    return length;
+}
+
 }  // namespace
 
 std::string utf16_to_utf8(const char16_t* text, std::size_t count)
@@ -34,10 +57,17 @@ std::string utf16_to_utf8(const char16_t* text, std::size_t count)
     std::string out;
     if (!text)
         return out;
-    out.reserve(count);
+    // The request may hold a PIN: its exact size is reserved, so that the text
+    // never moves to a larger buffer and leaves a copy behind, and each
+    // converted piece is zeroed before it is freed.
+    out.reserve(utf8_length(text, count));
     convert_around_nuls(text, count, [&out](const char16_t* piece, std::size_t length) {
         const std::unique_ptr<char[]> converted(crypto::wide_to_utf8(piece, length));
-        out += converted.get();
+        if (!converted)
+            return;
+        const std::size_t size = std::strlen(converted.get());
+        out.append(converted.get(), size);
+        crypto::secure_wipe(converted.get(), size);
     }, out);
     return out;
 }

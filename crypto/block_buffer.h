@@ -7,15 +7,9 @@
 #include <cstdint>
 #include <cstring>
 
-namespace crypto::detail {
+#include "crypto/secure_wipe.h"
 
-// Overwrites `size` bytes with zeros in a way the compiler may not drop as a
-// store to memory that is never read again.
-inline void wipe_bytes(void* data, std::size_t size)
-{
-    volatile std::uint8_t* p = static_cast<volatile std::uint8_t*>(data);
-    while (size-- != 0) *p++ = 0;
-}
+namespace crypto::detail {
 
 template <std::size_t block_size>
 struct block_buffer {
@@ -59,7 +53,7 @@ struct block_buffer {
     // Zeroes the block and forgets the waiting bytes.
     void wipe()
     {
-        wipe_bytes(bytes, sizeof bytes);
+        secure_wipe(bytes, sizeof bytes);
         waiting = 0;
     }
 };

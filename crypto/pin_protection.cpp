@@ -8,6 +8,7 @@
 #include "crypto/encoding/base64.h"
 #include "crypto/gost_3411_2012/gost_3411_12.h"
 #include "crypto/random.h"
+#include "crypto/secure_wipe.h"
 
 namespace crypto {
 namespace {
@@ -51,10 +52,7 @@ pin_protection::pin_protection()
 
 pin_protection::~pin_protection() {
     // Keys do not outlive the object in freed memory.
-    for (byte_vector* key : {&session_key, &master_key}) {
-        volatile std::uint8_t* p = key->data();
-        for (std::size_t i = 0; i < key->size(); ++i) p[i] = 0;
-    }
+    for (byte_vector* key : {&session_key, &master_key, &wrapped_session_key}) secure_wipe(*key);
 }
 
 void pin_protection::make_master_key() {
@@ -67,17 +65,23 @@ void pin_protection::make_master_key() {
 
 void pin_protection::make_session_key() {
     byte_vector material(session_material_size);
+    const wipe_on_exit<byte_vector> wipe_material(material);
     random_bytes(material.data(), material.size());
-    session_key = gost_256(material);
+    byte_vector key = gost_256(material);
+    secure_wipe(session_key);
+    session_key = std::move(key);
 }
 
 void pin_protection::unwrap_session_key() {
     byte_vector plain(wrapped_session_key.size());
     std::size_t padding = 0;
     if (aes_cbc_decrypt(wrapped_session_key.data(), wrapped_session_key.size(), master_key.data(), master_key.size(),
-                        iv_, plain.data(), plain.size(), &padding) != aes_ok)
-        return;  // the session key stays as it was
+                        iv_, plain.data(), plain.size(), &padding) != aes_ok) {
+        secure_wipe(plain);  // whatever a wrong key or bad padding decrypted to
+        return;              // the session key stays as it was
+    }
     plain.resize(wrapped_session_key.size() - padding);
+    secure_wipe(session_key);
     session_key = std::move(plain);
 }
 
@@ -86,8 +90,10 @@ std::string pin_protection::decrypt(const byte_vector& ciphertext) const {
     std::string plain(ciphertext.size(), '\0');
     std::size_t padding = 0;
     if (aes_cbc_decrypt(ciphertext.data(), ciphertext.size(), session_key.data(), session_key.size(), iv_,
-                        reinterpret_cast<std::uint8_t*>(&plain[0]), plain.size(), &padding) != aes_ok)
+                        reinterpret_cast<std::uint8_t*>(&plain[0]), plain.size(), &padding) != aes_ok) {
+        secure_wipe(plain);  // may hold the PIN when only the padding was wrong
         return std::string();
+    }
     plain.resize(ciphertext.size() - padding);
     return plain;
 }
@@ -114,8 +120,10 @@ std::string decrypt_pin_text(const std::string& text) {
     // The first part ends at the first "$", the second at the next one (or the
     // end); anything after a second "$" is ignored.
     const std::size_t first_end = text.find('$');
-    const std::string first = text.substr(0, first_end);
+    std::string first = text.substr(0, first_end);
+    const wipe_on_exit<std::string> wipe_first(first);
     std::string second;
+    const wipe_on_exit<std::string> wipe_second(second);
     if (first_end != std::string::npos) {
         const std::size_t second_end = text.find('$', first_end + 1);
         second = text.substr(first_end + 1, second_end == std::string::npos ? std::string::npos : second_end - first_end - 1);
@@ -124,7 +132,8 @@ std::string decrypt_pin_text(const std::string& text) {
 
     pin_protection protection;
     protection.wrapped_session_key = base64_decode(second);
-    const byte_vector ciphertext = base64_decode(first);
+    byte_vector ciphertext = base64_decode(first);
+    const wipe_on_exit<byte_vector> wipe_ciphertext(ciphertext);
     protection.make_master_key();
     protection.unwrap_session_key();
     return protection.decrypt(ciphertext);

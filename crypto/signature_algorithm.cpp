@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "crypto/secure_wipe.h"
+
 namespace crypto {
 namespace {
 
@@ -39,7 +41,10 @@ signature_algorithm::signature_algorithm(certificate_ptr certificate, std::strin
 {
 }
 
-signature_algorithm::~signature_algorithm() = default;
+signature_algorithm::~signature_algorithm()
+{
+    secure_wipe(pin_);
+}
 
 void signature_algorithm::check_hash(const byte_vector& hash) const
 {

@@ -5,6 +5,9 @@
 #include <utility>
 #include <vector>
 
+#include "crypto/buffer_sizes.h"
+#include "crypto/secure_wipe.h"
+
 namespace host {
 
 read_status read_frame(std::FILE* in, std::string& body)
@@ -22,28 +25,39 @@ read_status read_frame(std::FILE* in, std::string& body)
     // The body arrives in pieces of at most 1 MiB and is put together once it
     // is complete: a length that promises more than the input holds costs no
     // more than what really arrived, and the body ends with no spare room.
-    constexpr std::size_t chunk = 1u << 20;
+    constexpr std::size_t chunk = crypto::buffer_sizes::frame_chunk;
+    // Every buffer that held part of the body is zeroed before it is freed:
+    // the body may carry a PIN.
+    std::vector<std::string> pieces;
+    std::string whole;
+    const auto wipe_all = [&pieces, &whole] {
+        for (auto& piece : pieces)
+            crypto::secure_wipe(piece);
+        crypto::secure_wipe(whole);
+    };
+    crypto::secure_wipe(body);
     try {
-        std::vector<std::string> pieces;
         std::size_t received = 0;
         while (received < length) {
             const std::size_t n = std::min<std::size_t>(chunk, length - received);
             std::string piece(n, '\0');
             if (std::fread(&piece[0], 1, n, in) != n) {
-                body.clear();
+                crypto::secure_wipe(piece);
+                wipe_all();
                 return read_status::end;
             }
             received += n;
             pieces.push_back(std::move(piece));
         }
-        std::string whole;
         whole.reserve(length);
         for (auto& piece : pieces) {
             whole += piece;
+            crypto::secure_wipe(piece);
             std::string().swap(piece);
         }
         body.swap(whole);
     } catch (const std::bad_alloc&) {
+        wipe_all();
         std::string().swap(body);
         return read_status::no_memory;
     }

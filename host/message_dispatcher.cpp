@@ -2,9 +2,11 @@
 
 #include <new>
 
+#include "crypto/secure_wipe.h"
 #include "host/answer.h"
 #include "host/framing.h"
 #include "messages/command_table.h"
+#include "messages/wipe_tree.h"
 
 message_dispatcher::~message_dispatcher()
 {
@@ -35,6 +37,7 @@ enum class step { next, stop };
 step handle_request(const message_dispatcher& dispatcher, std::string& body, std::FILE* out)
 {
     messages::json_tree request;
+    const messages::wipe_values_on_exit wipe_request(request);
     try {
         // The body is consumed (its buffer may become the request's document)
         // and the tree swapped in, not assigned, which would copy it: a large
@@ -71,6 +74,7 @@ step handle_request(const message_dispatcher& dispatcher, std::string& body, std
 int message_dispatcher::run(std::FILE* in, std::FILE* out)
 {
     std::string body;
+    const crypto::wipe_on_exit<std::string> wipe_body(body);
     for (;;) {
         switch (host::read_frame(in, body)) {
         case host::read_status::end: return 0;
@@ -89,6 +93,8 @@ int message_dispatcher::run(std::FILE* in, std::FILE* out)
             // The failure answer itself could not be built: the request stays
             // unanswered and the loop goes on.
         }
+        // A body the reader refused is still whole here.
+        crypto::secure_wipe(body);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "crypto/csp/win32_exception.h"
 #include "crypto/csp/x509store.h"
 #include "crypto/encoding/base64.h"
+#include "crypto/secure_wipe.h"
 #include "messages/commands.h"
 
 namespace messages {
@@ -36,7 +37,8 @@ crypto::csp::key import_encrypted_key(const crypto::csp::crypt_context& containe
 command_result decrypt::execute(const json_tree& arguments) const
 {
     const std::string thumbprint = arguments.get<std::string>("thumbprint");
-    const std::string pin = arguments.get<std::string>("pin", std::string());
+    std::string pin = arguments.get<std::string>("pin", std::string());
+    const crypto::wipe_on_exit<std::string> wipe_pin(pin);
 
     const crypto::csp::x509store store;
     const auto certificate = store.find_by_thumbprint(thumbprint);

@@ -1,5 +1,6 @@
 #include "messages/json.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <iterator>
@@ -8,6 +9,8 @@
 
 #include <boost/property_tree/json_parser.hpp>
 
+#include "crypto/buffer_sizes.h"
+#include "crypto/secure_wipe.h"
 #include "messages/utf8.h"
 
 namespace messages {
@@ -20,7 +23,7 @@ namespace detail = boost::property_tree::json_parser::detail;
 // Strings at least this long are handled apart, so that a large document
 // (a base64 text of many megabytes) is neither held twice while its value
 // grows nor walked character by character.
-constexpr std::size_t large_string = 64 * 1024;
+constexpr std::size_t large_string = crypto::buffer_sizes::large_json_string;
 
 // One large string literal: its index among all strings of the text (keys
 // included, in document order) and its content between the quotes. A plain
@@ -161,7 +164,6 @@ public:
         ++*this;
         return old;
     }
-    friend bool operator==(const skipping_iterator& a, const skipping_iterator& b) { return a.position_ == b.position_; }
     friend bool operator!=(const skipping_iterator& a, const skipping_iterator& b) { return a.position_ != b.position_; }
     friend bool operator==(const skipping_iterator& a, const char* end) { return a.position_ == end; }
     friend bool operator!=(const skipping_iterator& a, const char* end) { return a.position_ != end; }
@@ -203,9 +205,39 @@ public:
         ++index_;
     }
 
+    // Text is added in place, never through a temporary copy, and a value
+    // that outgrows its buffer moves to a new one after which the old one is
+    // zeroed: a request's values (PINs among them) leave no copies in freed
+    // memory.
+    template <class Range>
+    void on_code_units(const Range& units)
+    {
+        std::string& value = current_value();
+        make_room(value, static_cast<std::size_t>(std::distance(units.begin(), units.end())));
+        for (const char c : units)
+            value.push_back(c);
+    }
+    void on_code_unit(char c)
+    {
+        make_room(current_value(), 1);
+        current_value().push_back(c);
+    }
+    void on_digit(char c) { on_code_unit(c); }
+
     std::string* adopted_value() const { return adopted_value_; }
 
 private:
+    static void make_room(std::string& value, std::size_t extra)
+    {
+        if (value.capacity() - value.size() >= extra)
+            return;
+        std::string larger;
+        larger.reserve(std::max(2 * value.capacity(), value.size() + extra));
+        larger.assign(value.data(), value.size());
+        crypto::secure_wipe(value);
+        value.swap(larger);
+    }
+
     const large_literals& large_;
     const large_literal* adopted_;
     std::string* adopted_value_ = nullptr;
@@ -356,6 +388,8 @@ json_tree from_json(const std::string& text)
 json_tree from_json(std::string&& text)
 {
     json_tree tree = parse(text.data(), text.size(), &text);
+    // The request text may hold a PIN: zeroed before its buffer is freed.
+    crypto::secure_wipe(text);
     std::string().swap(text);
     return tree;
 }

@@ -1,6 +1,7 @@
 #include "messages/request_arguments.h"
 
 #include "crypto/pin_protection.h"
+#include "crypto/secure_wipe.h"
 
 namespace messages {
 
@@ -8,8 +9,11 @@ std::string read_pin(const json_tree& arguments)
 {
     std::string pin = arguments.get<std::string>("pin", std::string());
     const auto encrypted = arguments.get_child_optional("encrypted_pin");
-    if (encrypted && !encrypted->data().empty())
-        pin = crypto::decrypt_pin_text(encrypted->data());
+    if (encrypted && !encrypted->data().empty()) {
+        std::string decrypted = crypto::decrypt_pin_text(encrypted->data());
+        crypto::secure_wipe(pin);
+        pin.swap(decrypted);
+    }
     return pin;
 }
 

@@ -1,5 +1,6 @@
 #include "crypto/certificate_lookup.h"
 #include "crypto/encoding/base64.h"
+#include "crypto/secure_wipe.h"
 #include "messages/commands.h"
 #include "messages/request_arguments.h"
 
@@ -13,6 +14,7 @@ command_result sign_hash::execute(const json_tree& arguments) const
     const std::string thumbprint = arguments.get<std::string>("thumbprint");
     const crypto::store_type kind = crypto::get_store_type(arguments);
     std::string pin = read_pin(arguments);
+    const crypto::wipe_on_exit<std::string> wipe_pin(pin);  // when it does not reach a signer
 
     auto certificate = crypto::find_certificate_by_thumbprint(thumbprint, kind);
     if (!crypto::is_found(certificate))

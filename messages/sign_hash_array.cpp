@@ -1,5 +1,6 @@
 #include "crypto/certificate_lookup.h"
 #include "crypto/encoding/base64.h"
+#include "crypto/secure_wipe.h"
 #include "messages/commands.h"
 #include "messages/request_arguments.h"
 
@@ -21,6 +22,7 @@ command_result sign_hash_array::execute(const json_tree& arguments) const
 
     const std::string thumbprint = arguments.get<std::string>("thumbprint");
     std::string pin = read_pin(arguments);
+    const crypto::wipe_on_exit<std::string> wipe_pin(pin);  // when it does not reach a signer
     const crypto::store_type kind = crypto::get_store_type(arguments);
 
     auto certificate = crypto::find_certificate_by_thumbprint(thumbprint, kind);

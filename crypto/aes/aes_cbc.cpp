@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "crypto/aes/aes.h"
+#include "crypto/secure_wipe.h"
 
 namespace crypto {
 namespace {
@@ -23,7 +24,8 @@ int aes_cbc_encrypt(const std::uint8_t* data, std::size_t length, const std::uin
     const std::size_t whole = length / block * block;
     if (capacity < whole + block) return aes_output_too_small;
 
-    const aes_key_schedule schedule = aes_expand_key(key, key_length);
+    aes_key_schedule schedule = aes_expand_key(key, key_length);
+    const wipe_on_exit<aes_key_schedule> wipe_schedule(schedule);
     std::uint8_t chain[block] = {};  // a null IV means no XOR: the same as zeros
     if (iv) std::memcpy(chain, iv, block);
 
@@ -51,7 +53,8 @@ int aes_cbc_decrypt(const std::uint8_t* data, std::size_t length, const std::uin
     if (padding_count ? length == 0 || capacity < length - block : capacity < length) return aes_output_too_small;
     if (length == 0) return aes_ok;  // nothing to decrypt, nothing written
 
-    const aes_key_schedule schedule = aes_expand_key(key, key_length);
+    aes_key_schedule schedule = aes_expand_key(key, key_length);
+    const wipe_on_exit<aes_key_schedule> wipe_schedule(schedule);
     std::uint8_t chain[block] = {};
     if (iv) std::memcpy(chain, iv, block);
 
@@ -66,6 +69,11 @@ int aes_cbc_decrypt(const std::uint8_t* data, std::size_t length, const std::uin
         std::memcpy(chain, cipher, block);
         if (offset < written) std::memcpy(out + offset, plain, block);
     }
+    // The last plaintext block (it may be part of a PIN) is zeroed however the check ends.
+    struct wipe_block {
+        std::uint8_t* data;
+        ~wipe_block() { secure_wipe(data, block); }
+    } const wipe_plain{plain};
     if (!padding_count) return aes_ok;
 
     const std::uint8_t count = plain[block - 1];

@@ -1,51 +1,8 @@
 #include "crypto/csp/distinguished_name.h"
 
-#include <algorithm>
-#include <memory>
-
-#include "crypto/encoding/text.h"
+#include "crypto/encoding/name_text.h"
 
 namespace crypto::csp {
-namespace {
-
-bool is_blank(wchar_t c)
-{
-    return static_cast<unsigned>(c) <= 32;
-}
-
-std::wstring trim(const std::wstring& text)
-{
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && is_blank(text[begin]))
-        ++begin;
-    while (end > begin && is_blank(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
-}
-
-// Drops each quotation mark; two in a row give one.
-std::wstring unquote(const std::wstring& text)
-{
-    std::wstring out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != L'"') {
-            out += text[i];
-        } else if (i + 1 < text.size() && text[i + 1] == L'"') {
-            out += L'"';
-            ++i;
-        }
-    }
-    return out;
-}
-
-std::string to_utf8(const std::wstring& text)
-{
-    const std::unique_ptr<char[]> utf8(wide_to_utf8(reinterpret_cast<const wide_char*>(text.c_str()), 0));
-    return utf8 ? std::string(utf8.get()) : std::string();
-}
-
-}  // namespace
 
 distinguished_name::distinguished_name(const CERT_NAME_BLOB* name, DWORD string_type)
 {
@@ -63,20 +20,7 @@ distinguished_name::distinguished_name(const CERT_NAME_BLOB* name, DWORD string_
 
 void distinguished_name::parse(const std::wstring& text)
 {
-    static const wide_char delimiter[] = {u',', 0};
-    wide_tokenizer tokens(reinterpret_cast<const wide_char*>(text.c_str()), delimiter, 1, u'"');
-    while (const wide_char* token = tokens.next()) {
-        const std::wstring part(reinterpret_cast<const wchar_t*>(token));
-        const std::size_t equals = part.find(L'=');
-        if (equals == std::wstring::npos)
-            continue;
-        const std::string key = to_utf8(trim(part.substr(0, equals)));
-        const std::string value = to_utf8(unquote(trim(part.substr(equals + 1))));
-        const bool present = std::any_of(entries_.begin(), entries_.end(),
-                                         [&key](const auto& entry) { return entry.first == key; });
-        if (!present)
-            entries_.emplace_back(key, value);
-    }
+    entries_ = split_name_text(reinterpret_cast<const wide_char*>(text.c_str()));
 }
 
 std::string distinguished_name::value(const std::string& key) const

@@ -5,6 +5,8 @@
 
 #include <boost/archive/iterators/dataflow_exception.hpp>
 
+#include "crypto/buffer_sizes.h"
+
 namespace crypto {
 namespace {
 
@@ -167,9 +169,7 @@ void base64_decode_each(const std::string& text, const std::function<void(const 
 {
     const std::size_t length = cut_length(text);
     const auto* in = reinterpret_cast<const unsigned char*>(text.data());
-    // 256 KiB of output at a time: small enough to stay in the cache between
-    // decoding and the consumer.
-    constexpr std::size_t piece_chars = 256 * 1024 / 3 * 4;
+    constexpr std::size_t piece_chars = buffer_sizes::base64_piece_bytes / 3 * 4;
     std::vector<std::uint8_t> piece(piece_chars / 4 * 3 + 2);
     const std::size_t whole = length / 4 * 4;
     for (std::size_t offset = 0; offset < whole; offset += piece_chars) {

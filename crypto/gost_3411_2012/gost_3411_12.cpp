@@ -1,6 +1,7 @@
 #include "crypto/gost_3411_2012/gost_3411_12.h"
 
 #include "crypto/gost_3411_2012/streebog.h"
+#include "crypto/secure_wipe.h"
 
 namespace crypto {
 
@@ -8,7 +9,9 @@ gost_3411_12::gost_3411_12() = default;
 
 gost_3411_12::~gost_3411_12()
 {
-    if (state_) detail::wipe_bytes(state_.get(), sizeof *state_);
+    // The state holds the sum of the message blocks: for a short message (the
+    // random bytes a session key is made from) the message itself.
+    if (state_) secure_wipe(state_.get(), sizeof *state_);
 }
 
 void gost_3411_12::init()

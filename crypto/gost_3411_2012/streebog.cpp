@@ -4,6 +4,7 @@
 
 #include "crypto/gost_3411_2012/streebog_compress.h"
 #include "crypto/gost_3411_2012/streebog_tables.h"
+#include "crypto/secure_wipe.h"
 
 namespace crypto {
 
@@ -38,7 +39,7 @@ void streebog_finish(streebog_state& state)
     detail::streebog_g(state.h, state.n, m);
     detail::streebog_add_small(state.n, std::uint64_t{8} * waiting);
     detail::streebog_add512(state.sigma, m);
-    detail::wipe_bytes(m, sizeof m);
+    secure_wipe(m, sizeof m);
     state.buffer.wipe();
 
     const std::uint64_t zero[8] = {};

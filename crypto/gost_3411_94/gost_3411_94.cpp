@@ -64,7 +64,7 @@ gost_3411_94::gost_3411_94() : size_(32) {}
 
 gost_3411_94::~gost_3411_94()
 {
-    if (state_) detail::wipe_bytes(state_.get(), sizeof *state_);
+    if (state_) secure_wipe(state_.get(), sizeof *state_);
 }
 
 void gost_3411_94::init()

@@ -24,7 +24,7 @@ sha1::sha1() : state_(std::make_unique<state>()), size_(20)
 
 sha1::~sha1()
 {
-    detail::wipe_bytes(state_.get(), sizeof(state));
+    secure_wipe(state_.get(), sizeof(state));
 }
 
 void sha1::init()

@@ -23,7 +23,7 @@ sha256::sha256() : state_(std::make_unique<state>()), size_(32)
 
 sha256::~sha256()
 {
-    detail::wipe_bytes(state_.get(), sizeof(state));
+    secure_wipe(state_.get(), sizeof(state));
 }
 
 void sha256::init()

@@ -84,14 +84,14 @@ byte_vector finish(sha512_state& s, int digest_length)
 }  // namespace detail
 
 sha512::sha512() : state_(detail::make_state()), size_(64) {}
-sha512::~sha512() { detail::wipe_bytes(state_.get(), sizeof(detail::sha512_state)); }
+sha512::~sha512() { secure_wipe(state_.get(), sizeof(detail::sha512_state)); }
 void sha512::init() { detail::start(*state_, detail::sha512_initial, size_); }
 void sha512::update(const void* data, std::uint32_t length) { detail::absorb(*state_, data, length); }
 byte_vector sha512::final() { return detail::finish(*state_, size_); }
 int sha512::size() const { return size_; }
 
 sha384::sha384() : state_(detail::make_state()), size_(48) {}
-sha384::~sha384() { detail::wipe_bytes(state_.get(), sizeof(detail::sha512_state)); }
+sha384::~sha384() { secure_wipe(state_.get(), sizeof(detail::sha512_state)); }
 void sha384::init() { detail::start(*state_, detail::sha384_initial, size_); }
 void sha384::update(const void* data, std::uint32_t length) { detail::absorb(*state_, data, length); }
 byte_vector sha384::final() { return detail::finish(*state_, size_); }

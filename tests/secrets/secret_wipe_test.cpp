@@ -1,0 +1,199 @@
+// Secrets do not stay in freed memory: requests holding PINs go through the
+// request loop (and, on Windows, the control's SendMessage) while every block
+// freed through operator delete is searched for them.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "crypto/encoding/base64.h"
+#include "crypto/gost_3411_2012/gost_3411_12.h"
+#include "crypto/pin_protection.h"
+#include "crypto/secure_wipe.h"
+#include "crypto/signature_algorithm.h"
+#include "heap_watch.h"
+#include "host/framing.h"
+#include "host/message_dispatcher.h"
+#include "../unit/support/temp_stream.h"
+
+#ifdef _WIN32
+#include "activex/send_message.h"
+#include "messages/command_table.h"
+#endif
+
+namespace {
+
+// Distinct texts that occur nowhere else: a short PIN (kept inside the string
+// object), a long one (on the heap), a 32-byte one (two cipher blocks).
+const std::string short_pin = "Qz7#short-PIN";
+const std::string long_pin = "Wv3!long-PIN-of-forty-characters-XXXXXXX";
+const std::string block_pin = "Jk5$block-PIN-of-32-characters!!";
+
+std::string frame_of(const std::string& body)
+{
+    const auto n = static_cast<std::uint32_t>(body.size());
+    std::string frame{char(n & 0xFF), char(n >> 8 & 0xFF), char(n >> 16 & 0xFF), char(n >> 24 & 0xFF)};
+    return frame + body;
+}
+
+// An encrypted PIN text whose PIN ciphertext lost its last block: the
+// decryption fails on the padding with all but the last block of the PIN
+// already in its buffer.
+std::string without_last_block(const std::string& encrypted)
+{
+    const auto dollar = encrypted.find('$');
+    auto ciphertext = crypto::base64_decode(encrypted.substr(0, dollar));
+    ciphertext.resize(ciphertext.size() - 16);
+    return crypto::base64_encode(ciphertext) + encrypted.substr(dollar);
+}
+
+struct request_case {
+    const char* name;
+    std::vector<std::string> bodies;
+    std::vector<std::string> secrets;  // none may be found in a freed block
+    std::string expected;              // a text the answers must contain
+};
+
+std::vector<request_case> request_cases()
+{
+    const std::string encrypted_long = crypto::encrypt_pin_text(long_pin);
+    const std::string encrypted_short = crypto::encrypt_pin_text(short_pin);
+    const std::string document(3u << 19, 'A');  // 1.5 MiB of base64: two frame chunks, a large string
+    std::vector<request_case> cases = {
+        {"EncryptPin", {R"({"type":"EncryptPin","id":"1","arguments":{"pincode":")" + short_pin + R"("}})",
+                        R"({"type":"EncryptPin","id":"2","arguments":{"pincode":")" + long_pin + R"("}})"},
+         {short_pin, long_pin}, R"("id":"2")"},
+        {"TryDecryptPin", {R"({"type":"TryDecryptPin","id":"3","arguments":{"encrypted_pin":")" + encrypted_long + R"("}})",
+                           R"({"type":"TryDecryptPin","id":"4","arguments":{"encrypted_pin":")" + encrypted_short + R"("}})"},
+         {long_pin, short_pin, encrypted_long.substr(0, 40)}, R"("id":"4","result":{"valid":"true"})"},
+        {"failed decryption",
+         {R"({"type":"TryDecryptPin","id":"5","arguments":{"encrypted_pin":")" +
+          without_last_block(crypto::encrypt_pin_text(block_pin)) + R"("}})"},
+         {block_pin.substr(0, 16)}, R"("id":"5","result":{"valid":"false"})"},
+        {"large request",
+         {R"({"type":"ComputeHash","id":"6","arguments":{"algorithm":"1.2.643.7.1.1.2.2","data":")" + document +
+          R"(","pin":")" + long_pin + R"(","pincode":")" + short_pin + R"("}})"},
+         {long_pin, short_pin}, R"("id":"6")"},
+        // Read in runs around the escape: the value grows while it is read.
+        {"escaped PIN", {R"({"type":"EncryptPin","id":"9","arguments":{"pincode":"Wv3!long-PIN-of-forty-ch\u0061racters-XXXXXXX"}})"},
+         {long_pin, long_pin.substr(0, 24)}, R"("id":"9")"},
+        {"request not answered", {R"({"id":"7","arguments":{"pin":")" + long_pin + R"("}})"}, {long_pin}, ""},
+    };
+#ifdef _WIN32
+    // The PIN of a signing request, also when no certificate is found.
+    cases.push_back({"SignHash",
+                     {R"({"type":"SignHash","id":"8","arguments":{"hash":"AAAA","thumbprint":"00","encrypted_pin":")" +
+                      encrypted_long + R"("}})"},
+                     {long_pin, encrypted_long.substr(0, 40)},
+                     R"("id":"8")"});
+#endif
+    return cases;
+}
+
+TEST(SecretWipe, RequestsLeaveNoPinInFreedMemory)
+{
+    message_dispatcher dispatcher;
+    register_commands(dispatcher);
+    for (const auto& c : request_cases()) {
+        SCOPED_TRACE(c.name);
+        std::string input;
+        for (const auto& body : c.bodies)
+            input += frame_of(body);
+        temp_stream in(std::string("secret-in-") + c.name), out(std::string("secret-out-") + c.name);
+        in.set(input);
+        crypto::secure_wipe(input);
+
+        heap_watch::arm(c.secrets.data(), c.secrets.size());
+        const int status = dispatcher.run(in.get(), out.get());
+        heap_watch::disarm();
+
+        EXPECT_EQ(status, 0);
+        EXPECT_NE(out.content().find(c.expected), std::string::npos) << out.content();
+        for (std::size_t i = 0; i < c.secrets.size(); ++i)
+            EXPECT_EQ(heap_watch::hits(i), 0u) << "freed blocks held secret " << i;
+    }
+}
+
+// A signer keeps its own copy of the PIN for as long as it lives.
+class test_signer : public crypto::signature_algorithm {
+public:
+    explicit test_signer(std::string pin) : signature_algorithm(nullptr, std::move(pin)) {}
+    std::shared_ptr<crypto::hash_algorithm> create_hash() const override { return nullptr; }
+    crypto::byte_vector sign_hash(const crypto::byte_vector&) override { return {}; }
+    crypto::signature_set sign_hashes(const crypto::hash_set&) override { return {}; }
+    bool verify(const crypto::byte_vector&, const crypto::byte_vector&) override { return false; }
+    bool try_sign() override { return false; }
+    std::uint32_t hash_alg_id() const override { return 0; }
+};
+
+TEST(SecretWipe, SignerLeavesNoPinInFreedMemory)
+{
+    auto signer = std::make_unique<test_signer>(long_pin);
+    ASSERT_EQ(signer->pin(), long_pin);
+    heap_watch::arm(&long_pin, 1);
+    signer.reset();
+    heap_watch::disarm();
+    EXPECT_EQ(heap_watch::hits(0), 0u);
+}
+
+// The random bytes a session key is derived from: no freed block holds 64
+// bytes whose GOST R 34.11-2012-256 digest is the session key.
+TEST(SecretWipe, SessionKeyMaterialLeavesNoTrace)
+{
+    heap_watch::arm(nullptr, 0);
+    const std::string text = crypto::encrypt_pin_text(short_pin);
+    heap_watch::disarm();
+
+    crypto::pin_protection protection;
+    protection.wrapped_session_key = crypto::base64_decode(text.substr(text.find('$') + 1));
+    protection.make_master_key();
+    protection.unwrap_session_key();
+    ASSERT_EQ(protection.session_key.size(), 32u);
+
+    ASSERT_GT(heap_watch::captured_count(), 0u);
+    std::size_t windows = 0;
+    for (std::size_t b = 0; b < heap_watch::captured_count(); ++b) {
+        const std::string block = heap_watch::captured(b);
+        for (std::size_t offset = 0; offset + 64 <= block.size(); ++offset, ++windows) {
+            crypto::gost_3411_12_256 hash;
+            hash.init();
+            hash.update(block.data() + offset, 64);
+            EXPECT_NE(hash.final(), protection.session_key) << "block " << b << " offset " << offset;
+        }
+    }
+    EXPECT_GT(windows, 0u);
+}
+
+#ifdef _WIN32
+// The control's SendMessage: the request converted from UTF-16 (non-ASCII
+// text makes it longer than its unit count) and its tree.
+TEST(SecretWipe, SendMessageLeavesNoPinInFreedMemory)
+{
+    activex::command_map commands;
+    std::vector<std::unique_ptr<messages::base_message>> owned;
+    for (auto& row : messages::make_commands()) {
+        commands.emplace(row.first, row.second.get());
+        owned.push_back(std::move(row.second));
+    }
+    const std::u16string request = u"{\"type\":\"EncryptPin\",\"id\":\"Идентификатор\",\"arguments\":{\"pincode\":\"" +
+                                   std::u16string(long_pin.begin(), long_pin.end()) + u"\"}}";
+    BSTR message = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(request.data()), static_cast<UINT>(request.size()));
+    ASSERT_NE(message, nullptr);
+    BSTR response = nullptr;
+
+    heap_watch::arm(&long_pin, 1);
+    const HRESULT result = activex::send_message(commands, message, &response);
+    heap_watch::disarm();
+
+    EXPECT_EQ(result, S_OK);
+    ASSERT_NE(response, nullptr);
+    EXPECT_NE(std::u16string(reinterpret_cast<const char16_t*>(response)).find(u"\"response\":\"success\""),
+              std::u16string::npos);
+    EXPECT_EQ(heap_watch::hits(0), 0u);
+    SysFreeString(response);
+    SysFreeString(message);
+}
+#endif
+
+}  // namespace
