@@ -7,7 +7,6 @@ import hashlib
 import json
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -16,16 +15,6 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 import kelvora_client  # noqa: E402
-
-
-def read_exact(stream, n):
-    data = b""
-    while len(data) < n:
-        chunk = stream.read(n - len(data))
-        if not chunk:
-            raise RuntimeError("host ended")
-        data += chunk
-    return data
 
 
 def request(n):
@@ -53,10 +42,7 @@ def main():
                                 stderr=subprocess.DEVNULL, env=env)
 
         def round_trip(n):
-            proc.stdin.write(request(n))
-            proc.stdin.flush()
-            (size,) = struct.unpack("<I", read_exact(proc.stdout, 4))
-            answer = json.loads(read_exact(proc.stdout, size))
+            answer = json.loads(kelvora_client.round_trip(proc, request(n)))
             if answer["result"]["valid"] != "1":
                 raise RuntimeError("request failed: %s" % answer)
 

@@ -4,7 +4,6 @@ process under wine64: each request is written only after the previous answer
 arrived, as a page waiting for its answer would do. The host's start is not
 counted."""
 import os
-import struct
 import subprocess
 import sys
 import time
@@ -12,16 +11,6 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 import kelvora_client  # noqa: E402
-
-
-def read_exact(stream, n):
-    data = b""
-    while len(data) < n:
-        chunk = stream.read(n - len(data))
-        if not chunk:
-            raise RuntimeError("host ended")
-        data += chunk
-    return data
 
 
 def main():
@@ -32,10 +21,7 @@ def main():
     request = kelvora_client.frame('{"type":"Version","id":"1"}')
 
     def round_trip():
-        proc.stdin.write(request)
-        proc.stdin.flush()
-        (n,) = struct.unpack("<I", read_exact(proc.stdout, 4))
-        read_exact(proc.stdout, n)
+        kelvora_client.round_trip(proc, request)
 
     for _ in range(20):
         round_trip()

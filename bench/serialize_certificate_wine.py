@@ -6,7 +6,6 @@ answer arrived; the host's start is not counted."""
 import base64
 import json
 import os
-import struct
 import subprocess
 import sys
 import time
@@ -16,16 +15,6 @@ sys.path.insert(0, os.path.join(ROOT, "tools"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import kelvora_client  # noqa: E402
 from viewer_certificates import Certificates  # noqa: E402
-
-
-def read_exact(stream, n):
-    data = b""
-    while len(data) < n:
-        chunk = stream.read(n - len(data))
-        if not chunk:
-            raise RuntimeError("host ended")
-        data += chunk
-    return data
 
 
 def main():
@@ -44,11 +33,8 @@ def main():
 
     def round_trip():
         nonlocal answer_size
-        proc.stdin.write(request)
-        proc.stdin.flush()
-        (n,) = struct.unpack("<I", read_exact(proc.stdout, 4))
-        answer = read_exact(proc.stdout, n)
-        answer_size = n
+        answer = kelvora_client.round_trip(proc, request)
+        answer_size = len(answer)
         if b'"certificate"' not in answer:
             raise RuntimeError("not rendered: %r" % answer[:200])
 

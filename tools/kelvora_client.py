@@ -19,6 +19,27 @@ def frame(body):
     return struct.pack("<I", len(body)) + body
 
 
+def read_exact(stream, n):
+    """Exactly n bytes from stream; RuntimeError when the host ends first."""
+    parts, got = [], 0
+    while got < n:
+        chunk = stream.read(n - got)
+        if not chunk:
+            raise RuntimeError("host ended")
+        parts.append(chunk)
+        got += len(chunk)
+    return b"".join(parts)
+
+
+def round_trip(proc, framed):
+    """Writes one framed request to a running host and returns the body of
+    the answer frame that follows it."""
+    proc.stdin.write(framed)
+    proc.stdin.flush()
+    (n,) = struct.unpack("<I", read_exact(proc.stdout, 4))
+    return read_exact(proc.stdout, n)
+
+
 def host_command(exe, args=()):
     """The command line that starts exe: under the build folder's wine runner
     when there is one, under wine64 for another .exe, directly otherwise."""
