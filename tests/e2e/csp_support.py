@@ -102,6 +102,13 @@ def error(answer):
     return answer["error"]
 
 
+def answer_of(answer):
+    """The result of a successful answer, ("fail", error) of a failed one."""
+    if answer["response"] == "fail":
+        return ("fail", answer["error"])
+    return result(answer)
+
+
 def b64(data):
     return base64.b64encode(data).decode()
 
