@@ -5,7 +5,6 @@
 #include "crypto/csp/x509request.h"
 #include "crypto/encoding/base64.h"
 #include "messages/commands.h"
-#include "messages/get_string_array.h"
 #include "messages/in_band_result.h"
 #include "messages/request_fields.h"
 
@@ -29,16 +28,10 @@ const char* const no_provider = "Не обнаружен соответству�
 // PKCS#10 request for it, in base64. Failures are answered in-band.
 command_result create_request::execute(const json_tree& arguments) const
 {
-    std::string reader, container, subject, standard_text, exportable, hash, provider_text;
-    std::vector<std::string> usages;
+    request_keys keys;
+    std::string provider_text;
     try {
-        reader = arguments.get<std::string>("reader");
-        container = arguments.get<std::string>("container");
-        subject = arguments.get<std::string>("subject_quoted");
-        usages = get_string_array(arguments, "eku");
-        standard_text = arguments.get<std::string>("cryptoStandart");
-        exportable = arguments.get<std::string>("export");
-        hash = arguments.get<std::string>("hash_quoted");
+        keys = read_request_keys(arguments);
         provider_text = arguments.get<std::string>("cryptoProvider");
     } catch (const ptree_error& e) {
         return in_band_failure(own_check_failed, std::string("Ошибка обработки данных запроса: ") + e.what());
@@ -46,13 +39,13 @@ command_result create_request::execute(const json_tree& arguments) const
     const request_options options = read_request_options(arguments);
 
     const char* error = nullptr;
-    if (subject.empty()) error = "Отсутствуют данные в поле Subject";
-    if (!error && !integrity_holds(subject, usages, exportable, hash))
+    if (keys.subject.empty()) error = "Отсутствуют данные в поле Subject";
+    if (!error && !integrity_holds(keys.subject, keys.usages, keys.exportable, keys.hash))
         error = "Ошибка проверки целостности данных запроса";
     if (error) return in_band_failure(own_check_failed, error);
 
     crypto::csp::x509request request;
-    const std::int32_t standard = crypto_standard(standard_text);
+    const std::int32_t standard = crypto_standard(keys.standard_text);
     std::int32_t type = -1;
     const wchar_t* provider_name = nullptr;
     std::int32_t provider_family = 0;
@@ -64,12 +57,12 @@ command_result create_request::execute(const json_tree& arguments) const
         provider_family = request.get_provider_family(static_cast<DWORD>(type));
         if (!provider_name) error = no_provider;
     }
-    if (usages.empty()) error = "Массив EKU (улучшенный ключ) пуст";
-    if (!error && crypto::csp::container_exists(static_cast<DWORD>(type), container.c_str()))
+    if (keys.usages.empty()) error = "Массив EKU (улучшенный ключ) пуст";
+    if (!error && crypto::csp::container_exists(static_cast<DWORD>(type), keys.container.c_str()))
         error = "Контейнер с таким именем уже существует";
     if (error) return in_band_failure(own_check_failed, error);
 
-    const std::string path = provider_family == 1 ? "\\\\.\\" + reader + "\\" + container : container;
+    const std::string path = provider_family == 1 ? "\\\\.\\" + keys.reader + "\\" + keys.container : keys.container;
     std::int32_t identification_kind = 0;
     if (!options.identification_text.empty())
         identification_kind =
@@ -77,7 +70,7 @@ command_result create_request::execute(const json_tree& arguments) const
 
     std::int32_t code = 0;
     const auto blob = request.create_request(
-        provider_name, provider_family, standard, subject.c_str(), &usages, exportable == "1",
+        provider_name, provider_family, standard, keys.subject.c_str(), &keys.usages, keys.exportable == "1",
         or_null(options.start_date), or_null(options.expiration_date), or_null(options.period),
         or_null(options.policy_level), or_null(options.template_oid),
         options.identification_text.empty() ? nullptr : &identification_kind, options.alt_name.get(), path.c_str(),

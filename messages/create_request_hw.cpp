@@ -5,7 +5,6 @@
 #include "crypto/encoding/base64.h"
 #include "crypto/pkcs11/x509request.h"
 #include "messages/commands.h"
-#include "messages/get_string_array.h"
 #include "messages/in_band_result.h"
 #include "messages/request_fields.h"
 #include "messages/token_request.h"
@@ -17,18 +16,12 @@ namespace messages {
 // base64. Failures are answered in-band.
 command_result create_request_hw::execute(const json_tree& arguments) const
 {
-    std::string container, subject, standard_text, exportable, hash, card_type_text, serial, pin;
-    std::vector<std::string> usages;
+    request_keys keys;
+    std::string card_type_text, serial, pin;
     const char* error = nullptr;
     std::string missing_key;
     try {
-        arguments.get<std::string>("reader");
-        container = arguments.get<std::string>("container");
-        subject = arguments.get<std::string>("subject_quoted");
-        usages = get_string_array(arguments, "eku");
-        standard_text = arguments.get<std::string>("cryptoStandart");
-        exportable = arguments.get<std::string>("export");
-        hash = arguments.get<std::string>("hash_quoted");
+        keys = read_request_keys(arguments);
         card_type_text = arguments.get<std::string>("card_type");
         serial = arguments.get<std::string>("card_serial");
         pin = arguments.get<std::string>("pincode");
@@ -41,9 +34,9 @@ command_result create_request_hw::execute(const json_tree& arguments) const
 
     if (!missing_key.empty())
         return in_band_failure(own_check_failed, missing_key);
-    if (!integrity_holds(subject, usages, exportable, hash))
+    if (!integrity_holds(keys.subject, keys.usages, keys.exportable, keys.hash))
         error = "Ошибка проверки целостности данных запроса";
-    if (usages.empty())
+    if (keys.usages.empty())
         error = "Массив EKU (улучшенный ключ) пуст";
     if (error)
         return in_band_failure(own_check_failed, error);
@@ -52,7 +45,7 @@ command_result create_request_hw::execute(const json_tree& arguments) const
     token_login login(request);
 
     error = open_token(request, card_type, serial);
-    if (!error && request.has_public_key(container.c_str()))
+    if (!error && request.has_public_key(keys.container.c_str()))
         error = "Контейнер с таким именем уже существует";
     if (!error)
         error = login.login(pin);
@@ -65,10 +58,10 @@ command_result create_request_hw::execute(const json_tree& arguments) const
             static_cast<std::uint32_t>(std::strtoul(options.identification_text.c_str(), nullptr, 10));
     std::int32_t code = 0;
     const auto blob = request.create_request(
-        crypto_standard(standard_text), subject.c_str(), &usages, or_null(options.start_date),
+        crypto_standard(keys.standard_text), keys.subject.c_str(), &keys.usages, or_null(options.start_date),
         or_null(options.expiration_date), or_null(options.period), or_null(options.policy_level),
         or_null(options.template_oid), options.identification_text.empty() ? nullptr : &identification_kind,
-        options.alt_name.get(), or_null(container), or_null(options.signing_tool), &code);
+        options.alt_name.get(), or_null(keys.container), or_null(options.signing_tool), &code);
     if (!blob)
         return in_band_failure(code, "Ошибка создания запроса");
     json_tree result = in_band_success();

@@ -12,6 +12,19 @@ namespace messages {
 
 using ptree_error = boost::property_tree::ptree_error;
 
+request_keys read_request_keys(const json_tree& arguments)
+{
+    request_keys keys;
+    keys.reader = arguments.get<std::string>("reader");
+    keys.container = arguments.get<std::string>("container");
+    keys.subject = arguments.get<std::string>("subject_quoted");
+    keys.usages = get_string_array(arguments, "eku");
+    keys.standard_text = arguments.get<std::string>("cryptoStandart");
+    keys.exportable = arguments.get<std::string>("export");
+    keys.hash = arguments.get<std::string>("hash_quoted");
+    return keys;
+}
+
 std::string optional_text(const json_tree& arguments, const char* key)
 {
     try {

@@ -1,7 +1,7 @@
 #pragma once
 // The argument fields that CreateRequest, CreateRequestHW and WriteCertificate
-// read alike: optional texts, the crypto standard, the integrity digest of a
-// request and the optional fields of the request encoders.
+// read alike: the keys of a request, optional texts, the crypto standard, the
+// integrity digest of a request and the optional fields of the encoders.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,6 +11,21 @@
 #include "messages/json.h"
 
 namespace messages {
+
+// The keys that every request names, read in this order: "reader",
+// "container", "subject_quoted", "eku", "cryptoStandart", "export",
+// "hash_quoted". A missing key throws the tree's ptree_error.
+struct request_keys {
+    std::string reader;
+    std::string container;
+    std::string subject;
+    std::vector<std::string> usages;
+    std::string standard_text;
+    std::string exportable;
+    std::string hash;
+};
+
+request_keys read_request_keys(const json_tree& arguments);
 
 // An optional key: empty when absent.
 std::string optional_text(const json_tree& arguments, const char* key);
