@@ -46,8 +46,7 @@ def main():
     b64 = base64.b64encode(data)
     request = (b'{"type":"ComputeHash","id":"1","arguments":{"algorithm":"1.2.643.7.1.1.2.2","data":"' + b64 + b'"}}')
 
-    proc = subprocess.Popen(kelvora_client.host_command(exe), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL)
+    proc = kelvora_client.start_host(exe)
     warm = kelvora_client.frame('{"type":"Version","id":"0"}')
     kelvora_client.round_trip(proc, warm)
 

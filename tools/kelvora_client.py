@@ -55,6 +55,13 @@ def host_command(exe, args=()):
     return [exe, *args]
 
 
+def start_host(exe, env=None):
+    """A running host with pipes to its input and output (errors dropped),
+    for callers that exchange frames one at a time."""
+    return subprocess.Popen(host_command(exe), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, env=env)
+
+
 class HostRun:
     """The outcome of one host process: raw output bytes, exit status."""
 
