@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "crypto/csp/wide_text.h"
 #include "crypto/encoding/text.h"
 
 namespace crypto::csp {
@@ -39,12 +40,6 @@ std::wstring unquote(const std::wstring& text)
     return out;
 }
 
-std::string to_utf8(const std::wstring& text)
-{
-    const std::unique_ptr<char[]> utf8(wide_to_utf8(reinterpret_cast<const wide_char*>(text.c_str()), 0));
-    return utf8 ? std::string(utf8.get()) : std::string();
-}
-
 }  // namespace
 
 distinguished_name::distinguished_name(const CERT_NAME_BLOB* name, DWORD string_type)
@@ -70,8 +65,8 @@ void distinguished_name::parse(const std::wstring& text)
         const std::size_t equals = part.find(L'=');
         if (equals == std::wstring::npos)
             continue;
-        const std::string key = to_utf8(trim(part.substr(0, equals)));
-        const std::string value = to_utf8(unquote(trim(part.substr(equals + 1))));
+        const std::string key = utf8_text(trim(part.substr(0, equals)));
+        const std::string value = utf8_text(unquote(trim(part.substr(equals + 1))));
         const bool present = std::any_of(entries_.begin(), entries_.end(),
                                          [&key](const auto& entry) { return entry.first == key; });
         if (!present)
