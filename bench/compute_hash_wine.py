@@ -5,7 +5,6 @@ kelvora_messaging under wine64, the host's start excluded, against
 the request's size."""
 import base64
 import os
-import struct
 import subprocess
 import sys
 import time
@@ -13,17 +12,6 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 import kelvora_client  # noqa: E402
-
-
-def read_exact(stream, n):
-    parts, got = [], 0
-    while got < n:
-        chunk = stream.read(n - got)
-        if not chunk:
-            raise RuntimeError("host ended")
-        parts.append(chunk)
-        got += len(chunk)
-    return b"".join(parts)
 
 
 def peak_kib(pid):
@@ -58,19 +46,12 @@ def main():
     b64 = base64.b64encode(data)
     request = (b'{"type":"ComputeHash","id":"1","arguments":{"algorithm":"1.2.643.7.1.1.2.2","data":"' + b64 + b'"}}')
 
-    proc = subprocess.Popen(kelvora_client.host_command(exe), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL)
+    proc = kelvora_client.start_host(exe)
     warm = kelvora_client.frame('{"type":"Version","id":"0"}')
-    proc.stdin.write(warm)
-    proc.stdin.flush()
-    (n,) = struct.unpack("<I", read_exact(proc.stdout, 4))
-    read_exact(proc.stdout, n)
+    kelvora_client.round_trip(proc, warm)
 
     start = time.perf_counter()
-    proc.stdin.write(kelvora_client.frame(request))
-    proc.stdin.flush()
-    (n,) = struct.unpack("<I", read_exact(proc.stdout, 4))
-    answer = read_exact(proc.stdout, n)
+    answer = kelvora_client.round_trip(proc, kelvora_client.frame(request))
     host_time = time.perf_counter() - start
     peak = peak_kib(proc.pid)
     proc.stdin.close()

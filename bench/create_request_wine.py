@@ -7,25 +7,14 @@ import hashlib
 import json
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
-import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 import kelvora_client  # noqa: E402
-
-
-def read_exact(stream, n):
-    data = b""
-    while len(data) < n:
-        chunk = stream.read(n - len(data))
-        if not chunk:
-            raise RuntimeError("host ended")
-        data += chunk
-    return data
+from host_bench import timed_calls  # noqa: E402
 
 
 def request(n):
@@ -49,23 +38,14 @@ def main():
         subprocess.run([runner, "--fresh-prefix", prefix], check=True, stdout=subprocess.DEVNULL)
         subprocess.run([runner, os.path.join(build, "gost_csp_fixture.exe"), "register", "--version1", "5.0"],
                        check=True, stdout=subprocess.DEVNULL, env=env)
-        proc = subprocess.Popen(kelvora_client.host_command(exe), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                stderr=subprocess.DEVNULL, env=env)
+        proc = kelvora_client.start_host(exe, env)
 
         def round_trip(n):
-            proc.stdin.write(request(n))
-            proc.stdin.flush()
-            (size,) = struct.unpack("<I", read_exact(proc.stdout, 4))
-            answer = json.loads(read_exact(proc.stdout, size))
+            answer = json.loads(kelvora_client.round_trip(proc, request(n)))
             if answer["result"]["valid"] != "1":
                 raise RuntimeError("request failed: %s" % answer)
 
-        for n in range(5):
-            round_trip(n)
-        start = time.perf_counter()
-        for n in range(5, 5 + count):
-            round_trip(n)
-        elapsed = time.perf_counter() - start
+        elapsed = timed_calls(round_trip, count, 5)
         proc.stdin.close()
         proc.wait()
         print(f"CreateRequest through one host under wine64: {count / elapsed:8.1f} requests/s "

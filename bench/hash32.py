@@ -14,7 +14,6 @@ i686 figures are marked as emulated and not compared.
 import base64
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -66,17 +65,6 @@ def parse(lines):
     return anchors, paths, features
 
 
-def read_exact(stream, n):
-    parts, got = [], 0
-    while got < n:
-        chunk = stream.read(n - got)
-        if not chunk:
-            raise RuntimeError("host ended")
-        parts.append(chunk)
-        got += len(chunk)
-    return b"".join(parts)
-
-
 def host_times(command, env):
     """Seconds per 16 MiB ComputeHash for each algorithm, one host process."""
     data = os.urandom(16 << 20)
@@ -86,10 +74,7 @@ def host_times(command, env):
     times = {}
     try:
         def ask(body):
-            proc.stdin.write(kelvora_client.frame(body))
-            proc.stdin.flush()
-            (n,) = struct.unpack("<I", read_exact(proc.stdout, 4))
-            return read_exact(proc.stdout, n)
+            return kelvora_client.round_trip(proc, kelvora_client.frame(body))
         ask('{"type":"Version","id":"0"}')
         for name, oid in OIDS.items():
             request = ('{"type":"ComputeHash","id":"1","arguments":{"algorithm":"%s","data":"%s"}}' % (oid, b64))

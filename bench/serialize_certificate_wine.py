@@ -6,26 +6,14 @@ answer arrived; the host's start is not counted."""
 import base64
 import json
 import os
-import struct
-import subprocess
 import sys
-import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import kelvora_client  # noqa: E402
+from host_bench import timed_calls  # noqa: E402
 from viewer_certificates import Certificates  # noqa: E402
-
-
-def read_exact(stream, n):
-    data = b""
-    while len(data) < n:
-        chunk = stream.read(n - len(data))
-        if not chunk:
-            raise RuntimeError("host ended")
-        data += chunk
-    return data
 
 
 def main():
@@ -38,26 +26,17 @@ def main():
         certs.close()
     request = kelvora_client.frame(json.dumps({"type": "SerializeCertificate", "id": "1",
                                                "arguments": {"cert": base64.b64encode(der).decode()}}))
-    proc = subprocess.Popen(kelvora_client.host_command(exe), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL)
+    proc = kelvora_client.start_host(exe)
     answer_size = 0
 
-    def round_trip():
+    def round_trip(_):
         nonlocal answer_size
-        proc.stdin.write(request)
-        proc.stdin.flush()
-        (n,) = struct.unpack("<I", read_exact(proc.stdout, 4))
-        answer = read_exact(proc.stdout, n)
-        answer_size = n
+        answer = kelvora_client.round_trip(proc, request)
+        answer_size = len(answer)
         if b'"certificate"' not in answer:
             raise RuntimeError("not rendered: %r" % answer[:200])
 
-    for _ in range(20):
-        round_trip()
-    start = time.perf_counter()
-    for _ in range(count):
-        round_trip()
-    elapsed = time.perf_counter() - start
+    elapsed = timed_calls(round_trip, count, 20)
     proc.stdin.close()
     proc.wait()
     print(f"SerializeCertificate under wine64: {count / elapsed:10.0f} round trips/s "

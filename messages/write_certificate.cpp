@@ -3,34 +3,9 @@
 #include "crypto/csp/x509request.h"
 #include "messages/commands.h"
 #include "messages/in_band_result.h"
+#include "messages/request_fields.h"
 
 namespace messages {
-namespace {
-
-using ptree_error = boost::property_tree::ptree_error;
-
-std::string optional_text(const json_tree& arguments, const char* key)
-{
-    try {
-        return arguments.get<std::string>(key);
-    } catch (const ptree_error&) {
-        return std::string();
-    }
-}
-
-bool is_vipnet(const std::string& text)
-{
-    static const char word[] = "vipnet";
-    if (text.size() != sizeof word - 1) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != word[i]) return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 // "WriteCertificate": writes an issued certificate onto its container's key
 // and, with "install" "1", into the user's personal store. Failures are
@@ -41,7 +16,7 @@ command_result write_certificate::execute(const json_tree& arguments) const
     try {
         container = arguments.get<std::string>("container");
         certificate = arguments.get<std::string>("cert");
-    } catch (const ptree_error& e) {
+    } catch (const boost::property_tree::ptree_error& e) {
         return in_band_failure(own_check_failed, std::string("Ошибка обработки данных сертификата: ") + e.what());
     }
     const std::string provider_text = optional_text(arguments, "cryptoProvider");
@@ -50,7 +25,7 @@ command_result write_certificate::execute(const json_tree& arguments) const
     crypto::csp::x509request request;
     const char* const no_provider = "Не обнаружен соответствующий криптопровайдер";
     if (!request.enumerate_providers()) return in_band_failure(own_check_failed, no_provider);
-    const std::int32_t family = is_vipnet(provider_text) ? 2 : 1;
+    const std::int32_t family = equal_ignoring_ascii_case(provider_text, "vipnet") ? 2 : 1;
     const std::int32_t type =
         request.get_provider_type(family, crypto::csp::detect_certificate_standard(certificate.c_str()));
     if (type == -1) return in_band_failure(own_check_failed, no_provider);

@@ -19,6 +19,27 @@ def frame(body):
     return struct.pack("<I", len(body)) + body
 
 
+def read_exact(stream, n):
+    """Exactly n bytes from stream; RuntimeError when the host ends first."""
+    parts, got = [], 0
+    while got < n:
+        chunk = stream.read(n - got)
+        if not chunk:
+            raise RuntimeError("host ended")
+        parts.append(chunk)
+        got += len(chunk)
+    return b"".join(parts)
+
+
+def round_trip(proc, framed):
+    """Writes one framed request to a running host and returns the body of
+    the answer frame that follows it."""
+    proc.stdin.write(framed)
+    proc.stdin.flush()
+    (n,) = struct.unpack("<I", read_exact(proc.stdout, 4))
+    return read_exact(proc.stdout, n)
+
+
 def host_command(exe, args=()):
     """The command line that starts exe: under the build folder's wine runner
     when there is one, under wine64 for another .exe, directly otherwise."""
@@ -32,6 +53,13 @@ def host_command(exe, args=()):
             return [runner, exe, *args]
         return ["/usr/lib/wine/wine64", exe, *args]
     return [exe, *args]
+
+
+def start_host(exe, env=None):
+    """A running host with pipes to its input and output (errors dropped),
+    for callers that exchange frames one at a time."""
+    return subprocess.Popen(host_command(exe), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, env=env)
 
 
 class HostRun:

@@ -9,6 +9,7 @@
 
 #include "crypto/cards/fixed_text.h"
 #include "crypto/csp/context.h"
+#include "crypto/csp/key.h"
 #include "crypto/csp/win32_exception.h"
 #include "crypto/pkcs11/module_registry.h"
 #include "crypto/pkcs11/object_finder.h"
@@ -32,31 +33,6 @@ public:
         if (CryptAcquireContextA(&handle, container, provider.empty() ? nullptr : provider.c_str(), type, flags))
             handle_ = handle;
     }
-};
-
-class user_key {
-public:
-    explicit user_key(HCRYPTPROV provider)
-    {
-        if (!provider)
-            return;
-        if (!CryptGetUserKey(provider, AT_KEYEXCHANGE, &handle_))
-            handle_ = 0;
-        if (!handle_ && !CryptGetUserKey(provider, AT_SIGNATURE, &handle_))
-            handle_ = 0;
-    }
-    ~user_key()
-    {
-        if (handle_)
-            CryptDestroyKey(handle_);
-    }
-    user_key(const user_key&) = delete;
-    user_key& operator=(const user_key&) = delete;
-
-    HCRYPTKEY get() const { return handle_; }
-
-private:
-    HCRYPTKEY handle_ = 0;
 };
 
 byte_vector export_public_key_blob(HCRYPTKEY key)
@@ -126,9 +102,9 @@ void check_csp_container(const std::string& provider, std::uint32_t type, const 
                          const byte_vector& pkhash, container_list& results)
 {
     const provider_context context(container.c_str(), provider, type, CRYPT_SILENT);
-    const user_key key(context.handle());
+    const csp::key key(context);
     try {
-        const byte_vector raw = public_key_from_blob(export_public_key_blob(key.get()));
+        const byte_vector raw = public_key_from_blob(export_public_key_blob(key.handle()));
         if (raw.empty())
             throw std::runtime_error("Fatal error!");
         if (!hash_matches(raw, pkhash))

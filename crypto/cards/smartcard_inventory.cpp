@@ -7,6 +7,7 @@
 #include "crypto/cards/atr_table.h"
 #include "crypto/cards/fixed_text.h"
 #include "crypto/cards/pcsc_handles.h"
+#include "crypto/csp/wide_text.h"
 #include "crypto/encoding/text.h"
 #include "crypto/pkcs11/module_registry.h"
 #include "crypto/pkcs11/session.h"
@@ -14,13 +15,6 @@
 
 namespace crypto::cards {
 namespace {
-
-std::string to_utf8(const std::wstring& name)
-{
-    std::unique_ptr<char[]> text(
-        wide_to_utf8(reinterpret_cast<const wide_char*>(name.c_str()), name.size()));
-    return text ? std::string(text.get()) : std::string();
-}
 
 // The reader names PC/SC lists, walked within the length it reports (a
 // missing final NUL ends the last name).
@@ -74,7 +68,7 @@ void smartcard_inventory::scan_readers()
         if (!row)
             continue;
         reader_entry entry;
-        entry.name = to_utf8(name);
+        entry.name = csp::utf8_text(name);
         entry.system_name = name;
         entry.atr.assign(state.rgbAtr, state.rgbAtr + atr_size);
         entry.card_type = row->type;

@@ -9,6 +9,7 @@
 
 #include "crypto/csp/context.h"
 #include "crypto/csp/distinguished_name.h"
+#include "crypto/csp/wide_text.h"
 #include "crypto/encoding/hex.h"
 #include "crypto/encoding/text.h"
 #include "crypto/sha1/sha1.h"
@@ -18,14 +19,6 @@ namespace {
 
 constexpr DWORD any_encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 constexpr const char* client_auth_oid = "1.3.6.1.5.5.7.3.2";
-
-std::string to_utf8(const wchar_t* text)
-{
-    if (!text)
-        return {};
-    const std::unique_ptr<char[]> utf8(wide_to_utf8(reinterpret_cast<const wide_char*>(text), 0));
-    return utf8 ? std::string(utf8.get()) : std::string();
-}
 
 std::string format_file_time(const FILETIME& time)
 {
@@ -76,7 +69,7 @@ std::string x509certificate::container() const
     const auto info = key_provider_info();
     if (info.empty())
         return {};
-    return to_utf8(reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(info.data())->pwszContainerName);
+    return utf8_text(reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(info.data())->pwszContainerName);
 }
 
 std::string x509certificate::reader() const

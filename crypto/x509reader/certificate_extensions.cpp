@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "crypto/csp/wide_text.h"
 #include "crypto/x509reader/display_names.h"
 #include "crypto/x509reader/x509_certificate.h"
 
@@ -24,14 +25,6 @@ std::vector<BYTE> decode(LPCSTR structure_type, const BYTE* value, DWORD length)
     if (!CryptDecodeObject(encoding, structure_type, value, length, 0, buffer.data(), &size))
         return {};
     return buffer;
-}
-
-std::string narrow(LPCWSTR text)
-{
-    if (!text)
-        return {};
-    const std::unique_ptr<char[]> utf8(wide_to_utf8(reinterpret_cast<const wide_char*>(text), 0));
-    return utf8 ? std::string(utf8.get()) : std::string();
 }
 
 // A DNS name in the system's ANSI code page, as the name has always been shown.
@@ -100,7 +93,7 @@ std::string crl_distribution_points(const BYTE* value, DWORD length)
             continue;
         const CERT_ALT_NAME_ENTRY& entry = name.FullName.rgAltEntry[0];
         if (entry.dwAltNameChoice == CERT_ALT_NAME_URL)
-            text += "[" + std::to_string(i + 1) + "]URL=" + narrow(entry.pwszURL) + " ";
+            text += "[" + std::to_string(i + 1) + "]URL=" + csp::utf8_text(entry.pwszURL) + " ";
     }
     return text;
 }

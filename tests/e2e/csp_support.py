@@ -8,6 +8,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import unittest
 
 from e2e_support import BUILD_DIR, HOST_EXE, kelvora_client
 
@@ -102,6 +103,13 @@ def error(answer):
     return answer["error"]
 
 
+def answer_of(answer):
+    """The result of a successful answer, ("fail", error) of a failed one."""
+    if answer["response"] == "fail":
+        return ("fail", answer["error"])
+    return result(answer)
+
+
 def b64(data):
     return base64.b64encode(data).decode()
 
@@ -179,3 +187,16 @@ def cms_signature(scratch, der_message):
 def openssl_x509_text(scratch, der, *options):
     cert = scratch.file("cert.der", der)
     return openssl("x509", "-inform", "DER", "-in", cert, "-noout", *options).stdout.decode(errors="replace")
+
+
+class PrefixTests(unittest.TestCase):
+    """A test class whose setUpClass makes cls.prefix (a WinePrefix) and
+    cls.scratch (a Scratch); both are removed after its tests."""
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.scratch.close()
+        cls.prefix.close()
+
+    def ask(self, *requests, env=None):
+        return self.prefix.ask(list(requests), extra_env=env)

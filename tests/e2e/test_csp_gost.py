@@ -7,7 +7,7 @@ import os
 import re
 import unittest
 
-from csp_support import (BASE64_ERROR, GOST_FIXTURE, NTE_SILENT_CONTEXT, SCARD_W_CANCELLED_BY_USER,
+from csp_support import (BASE64_ERROR, GOST_FIXTURE, NTE_SILENT_CONTEXT, PrefixTests, SCARD_W_CANCELLED_BY_USER,
                          SCARD_W_WRONG_CHV, Scratch, WinePrefix, b64, cms_signature, error, openssl_cms_print,
                          result)
 
@@ -32,7 +32,7 @@ LISTED = {"g256", "g2001", "g512", "user_dec", "user_2001"}
 
 
 @unittest.skipUnless(os.path.exists(GOST_FIXTURE), "the GOST stand-in provider is not built")
-class GostCommands(unittest.TestCase):
+class GostCommands(PrefixTests):
     @classmethod
     def setUpClass(cls):
         cls.prefix = WinePrefix()
@@ -42,14 +42,6 @@ class GostCommands(unittest.TestCase):
         for name, (alg, container, options) in CERTS.items():
             cls.thumb[name] = cls.prefix.gost("new-cert", "--alg", alg, "--container", container, *options).strip()
         cls.names = {t: n for n, t in cls.thumb.items()}
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.scratch.close()
-        cls.prefix.close()
-
-    def ask(self, *requests, env=None):
-        return self.prefix.ask(list(requests), extra_env=env)
 
     def listed(self, answer):
         value = result(answer)

@@ -8,7 +8,7 @@ import json
 import re
 import unittest
 
-from csp_support import (BASE64_ERROR, NTE_BAD_KEYSET, Scratch, WinePrefix, b64, error, openssl_cms_print,
+from csp_support import (BASE64_ERROR, NTE_BAD_KEYSET, PrefixTests, Scratch, WinePrefix, b64, error, openssl_cms_print,
                          openssl_cms_verify, openssl_verifies_signature, openssl_x509_text, result, sha1_hex)
 
 DESCRIPTION_KEYS = ["thumbprint", "serial", "subject", "raw_subject", "issuer", "validFrom", "validTo", "algorithm",
@@ -46,7 +46,7 @@ SPECS = {
 }
 
 
-class RsaCommands(unittest.TestCase):
+class RsaCommands(PrefixTests):
     @classmethod
     def setUpClass(cls):
         cls.prefix = WinePrefix()
@@ -56,14 +56,6 @@ class RsaCommands(unittest.TestCase):
         cls.thumb = {n: t for n, (t, _) in cls.certs.items()}
         cls.der = {n: d for n, (_, d) in cls.certs.items()}
         cls.scratch = Scratch()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.scratch.close()
-        cls.prefix.close()
-
-    def ask(self, *requests):
-        return self.prefix.ask(list(requests))
 
     def names_of(self, listing):
         if listing == "":

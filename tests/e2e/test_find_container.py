@@ -9,7 +9,7 @@ import os
 import unittest
 
 from cards_support import ATR, WINSCARD_STANDIN, Cards, container_line, public_key_blob
-from csp_support import BASE64_ERROR, GOST_FIXTURE, error, result
+from csp_support import BASE64_ERROR, GOST_FIXTURE, answer_of, error
 from pkcs11_support import AX_CLIENT, ESMART, JACARTA, RUTOKEN, slot
 
 AT_KEYEXCHANGE, AT_SIGNATURE = 1, 2
@@ -129,12 +129,6 @@ PROVIDERS_TABLE = [
     ([], ""),
     (None, ("fail", "No such node (algorithms)")),
 ]
-
-
-def answer_of(response):
-    if response["response"] == "fail":
-        return ("fail", response["error"])
-    return result(response)
 
 
 @unittest.skipUnless(os.path.exists(WINSCARD_STANDIN) and os.path.exists(GOST_FIXTURE), "stand-ins not built")

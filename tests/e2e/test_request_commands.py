@@ -7,7 +7,8 @@ import json
 import os
 import unittest
 
-from csp_support import GOST_FIXTURE, SCARD_W_WRONG_CHV, Scratch, WinePrefix, b64, openssl, result, sha1_hex
+from csp_support import (GOST_FIXTURE, SCARD_W_WRONG_CHV, PrefixTests, Scratch, WinePrefix, b64, openssl, result,
+                         sha1_hex)
 
 EKU = ["1.3.6.1.5.5.7.3.2", "1.3.6.1.5.5.7.3.4"]
 NO_PROVIDER = "Не обнаружен соответствующий криптопровайдер"
@@ -91,20 +92,12 @@ class RequestPrefix(WinePrefix):
 
 
 @unittest.skipUnless(os.path.exists(GOST_FIXTURE), "the GOST stand-in provider is not built")
-class RequestCommands(unittest.TestCase):
+class RequestCommands(PrefixTests):
     @classmethod
     def setUpClass(cls):
         cls.prefix = RequestPrefix()
         cls.scratch = Scratch()
         cls.prefix.gost("register", "--version1", "5.0")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.scratch.close()
-        cls.prefix.close()
-
-    def ask(self, *requests):
-        return self.prefix.ask(list(requests))
 
     def test_the_road_from_request_to_signature(self):
         subject = "2.5.4.3=Road Test,2.5.4.6=RU"

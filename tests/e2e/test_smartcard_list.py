@@ -6,13 +6,7 @@ import os
 import unittest
 
 from cards_support import ATR, WINSCARD_STANDIN, Cards
-from csp_support import result
-
-
-def answer_of(response):
-    if response["response"] == "fail":
-        return ("fail", response["error"])
-    return result(response)
+from csp_support import answer_of
 from pkcs11_support import AX_CLIENT, ESMART, JACARTA, RUTOKEN, slot
 
 

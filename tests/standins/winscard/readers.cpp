@@ -3,15 +3,20 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include "description_file.h"
+
 namespace winscard_standin {
 namespace {
+
+using standin_common::environment;
+using standin_common::read_description_file;
+using standin_common::windows_path;
 
 using tree = boost::property_tree::ptree;
 
@@ -45,23 +50,6 @@ std::wstring wide(const std::string& text)
     return out;
 }
 
-std::string windows_path(std::string path)
-{
-    if (path.empty() || path[0] != '/')
-        return path;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return "Z:" + path;
-}
-
-std::string environment(const char* name)
-{
-    char buffer[4096];
-    const DWORD length = GetEnvironmentVariableA(name, buffer, sizeof(buffer));
-    if (length == 0 || length >= sizeof(buffer))
-        return {};
-    return std::string(buffer, length);
-}
-
 reader_description read_reader(const tree& node)
 {
     reader_description reader;
@@ -93,11 +81,7 @@ service_description read_description()
     const std::string file = environment("KELVORA_WINSCARD_STANDIN");
     if (file.empty())
         return service;
-    std::ifstream input(windows_path(file), std::ios::binary);
-    if (!input)
-        throw std::runtime_error("cannot open the description " + file);
-    std::stringstream text;
-    text << input.rdbuf();
+    std::istringstream text(read_description_file(file));
     tree root;
     boost::property_tree::read_json(text, root);
     service.log_path = windows_path(root.get<std::string>("log", ""));

@@ -12,9 +12,13 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include "crypto/encoding/base64.h"
+#include "description_file.h"
 
 namespace pkcs11_standin {
 namespace {
+
+using standin_common::environment;
+using standin_common::read_description_file;
 
 using tree = boost::property_tree::ptree;
 
@@ -163,25 +167,7 @@ slot_description read_slot(const tree& node, std::size_t index)
     return slot;
 }
 
-std::string environment(const char* name)
-{
-    char buffer[4096];
-    const DWORD length = GetEnvironmentVariableA(name, buffer, sizeof(buffer));
-    if (length == 0 || length >= sizeof(buffer))
-        return {};
-    return std::string(buffer, length);
-}
-
 }  // namespace
-
-std::string windows_path(const std::string& path)
-{
-    if (path.empty() || path[0] != '/')
-        return path;
-    std::string converted = "Z:" + path;
-    std::replace(converted.begin(), converted.end(), '/', '\\');
-    return converted;
-}
 
 module_description read_description(const std::string& module_name)
 {
@@ -189,11 +175,7 @@ module_description read_description(const std::string& module_name)
     const std::string file = environment(description_variable);
     if (file.empty())
         return module;
-    std::ifstream input(windows_path(file), std::ios::binary);
-    if (!input)
-        throw std::runtime_error("cannot open the description " + file);
-    std::stringstream text;
-    text << input.rdbuf();
+    std::istringstream text(read_description_file(file));
     tree root;
     try {
         boost::property_tree::read_json(text, root);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cryptoki_types.h"
+#include "description_file.h"
 
 namespace pkcs11_standin {
 
@@ -77,6 +78,6 @@ void load_stored_objects(module_description& module, const std::string& module_n
 
 // A path from the description as Windows opens it: a Unix path ("/...") is
 // reached through Wine's drive Z:.
-std::string windows_path(const std::string& path);
+using standin_common::windows_path;
 
 }  // namespace pkcs11_standin
