@@ -1,5 +1,8 @@
 #include "crypto/encoding/base64.h"
 
+#include "crypto/cpu_features.h"
+#include "crypto/encoding/base64_groups.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -118,23 +121,6 @@ std::size_t decoded_size(std::size_t cut)
     return (cut / 4) * 3 + (cut % 4 == 0 ? 0 : cut % 4 - 1);
 }
 
-// Decodes whole groups of in[0, length) (length a multiple of 4) into out.
-// Same result as Boost's transform_width 6-to-8 over binary_from_base64, made
-// by a table loop: the iterators are several times slower.
-std::uint8_t* decode_groups(const unsigned char* in, std::size_t length, std::uint8_t* o)
-{
-    for (std::size_t i = 0; i < length; i += 4) {
-        const std::uint32_t group = groups.at[0][in[i]] | groups.at[1][in[i + 1]] | groups.at[2][in[i + 2]] |
-                                    groups.at[3][in[i + 3]];
-        if (group & bad_character_bit)
-            throw_bad_character();
-        *o++ = static_cast<std::uint8_t>(group >> 16);
-        *o++ = static_cast<std::uint8_t>(group >> 8);
-        *o++ = static_cast<std::uint8_t>(group);
-    }
-    return o;
-}
-
 // A short last group of 2 or 3 characters: its unused low bits are dropped unchecked.
 std::uint8_t* decode_tail(const unsigned char* in, std::size_t length, std::uint8_t* o)
 {
@@ -150,6 +136,35 @@ std::uint8_t* decode_tail(const unsigned char* in, std::size_t length, std::uint
 
 }  // namespace
 
+namespace detail {
+
+// Same result as Boost's transform_width 6-to-8 over binary_from_base64, made
+// by a table loop: the iterators are several times slower.
+std::uint8_t* base64_decode_groups_portable(const unsigned char* in, std::size_t length, std::uint8_t* o)
+{
+    for (std::size_t i = 0; i < length; i += 4) {
+        const std::uint32_t group = groups.at[0][in[i]] | groups.at[1][in[i + 1]] | groups.at[2][in[i + 2]] |
+                                    groups.at[3][in[i + 3]];
+        if (group & bad_character_bit)
+            throw_bad_character();
+        *o++ = static_cast<std::uint8_t>(group >> 16);
+        *o++ = static_cast<std::uint8_t>(group >> 8);
+        *o++ = static_cast<std::uint8_t>(group);
+    }
+    return o;
+}
+
+base64_group_decoder base64_group_decoder_selected()
+{
+    if (base64_decode_groups_avx2 && cpu_may_use(cpu_avx2))
+        return base64_decode_groups_avx2;
+    if (base64_decode_groups_ssse3 && cpu_may_use(cpu_ssse3))
+        return base64_decode_groups_ssse3;
+    return base64_decode_groups_portable;
+}
+
+}  // namespace detail
+
 std::size_t base64_decoded_size(const std::string& text)
 {
     return decoded_size(cut_length(text));
@@ -161,7 +176,7 @@ byte_vector base64_decode(const std::string& text)
     const auto* in = reinterpret_cast<const unsigned char*>(text.data());
     byte_vector out(decoded_size(length));
     const std::size_t whole = length / 4 * 4;
-    decode_tail(in + whole, length - whole, decode_groups(in, whole, out.data()));
+    decode_tail(in + whole, length - whole, detail::base64_group_decoder_selected()(in, whole, out.data()));
     return out;
 }
 
@@ -172,6 +187,7 @@ void base64_decode_each(const std::string& text, const std::function<void(const 
     constexpr std::size_t piece_chars = buffer_sizes::base64_piece_bytes / 3 * 4;
     std::vector<std::uint8_t> piece(piece_chars / 4 * 3 + 2);
     const std::size_t whole = length / 4 * 4;
+    const detail::base64_group_decoder decode_groups = detail::base64_group_decoder_selected();
     for (std::size_t offset = 0; offset < whole; offset += piece_chars) {
         const std::size_t n = std::min(piece_chars, whole - offset);
         const std::uint8_t* end = decode_groups(in + offset, n, piece.data());
