@@ -1,5 +1,3 @@
-#include <cstdlib>
-
 #include <boost/property_tree/exceptions.hpp>
 
 #include "crypto/csp/x509request.h"
@@ -63,17 +61,14 @@ command_result create_request::execute(const json_tree& arguments) const
     if (error) return in_band_failure(own_check_failed, error);
 
     const std::string path = provider_family == 1 ? "\\\\.\\" + keys.reader + "\\" + keys.container : keys.container;
-    std::int32_t identification_kind = 0;
-    if (!options.identification_text.empty())
-        identification_kind =
-            static_cast<std::int32_t>(std::strtoul(options.identification_text.c_str(), nullptr, 10));
+    std::int32_t identification_kind = static_cast<std::int32_t>(options.identification_kind.value_or(0));
 
     std::int32_t code = 0;
     const auto blob = request.create_request(
         provider_name, provider_family, standard, keys.subject.c_str(), &keys.usages, keys.exportable == "1",
         or_null(options.start_date), or_null(options.expiration_date), or_null(options.period),
         or_null(options.policy_level), or_null(options.template_oid),
-        options.identification_text.empty() ? nullptr : &identification_kind, options.alt_name.get(), path.c_str(),
+        options.identification_kind ? &identification_kind : nullptr, options.alt_name.get(), path.c_str(),
         or_null(options.signing_tool), &code);
     if (!blob) return in_band_failure(code, "Ошибка создания запроса");
 

@@ -1,5 +1,3 @@
-#include <cstdlib>
-
 #include <boost/property_tree/exceptions.hpp>
 
 #include "crypto/encoding/base64.h"
@@ -52,15 +50,12 @@ command_result create_request_hw::execute(const json_tree& arguments) const
     if (error)
         return in_band_failure(own_check_failed, error);
 
-    std::uint32_t identification_kind = 0;
-    if (!options.identification_text.empty())
-        identification_kind =
-            static_cast<std::uint32_t>(std::strtoul(options.identification_text.c_str(), nullptr, 10));
+    std::uint32_t identification_kind = options.identification_kind.value_or(0);
     std::int32_t code = 0;
     const auto blob = request.create_request(
         crypto_standard(keys.standard_text), keys.subject.c_str(), &keys.usages, or_null(options.start_date),
         or_null(options.expiration_date), or_null(options.period), or_null(options.policy_level),
-        or_null(options.template_oid), options.identification_text.empty() ? nullptr : &identification_kind,
+        or_null(options.template_oid), options.identification_kind ? &identification_kind : nullptr,
         options.alt_name.get(), or_null(keys.container), or_null(options.signing_tool), &code);
     if (!blob)
         return in_band_failure(code, "Ошибка создания запроса");

@@ -1,5 +1,6 @@
 #include "messages/request_fields.h"
 
+#include <cstdlib>
 #include <stdexcept>
 
 #include <boost/property_tree/exceptions.hpp>
@@ -86,7 +87,9 @@ request_options read_request_options(const json_tree& arguments)
     options.period = optional_text(arguments, "certPeriod");
     options.policy_level = optional_text(arguments, "policyLevel");
     options.template_oid = optional_text(arguments, "templateOid");
-    options.identification_text = optional_text(arguments, "identificationKind");
+    const std::string identification = optional_text(arguments, "identificationKind");
+    if (!identification.empty())
+        options.identification_kind = static_cast<std::uint32_t>(std::strtoul(identification.c_str(), nullptr, 10));
     options.signing_tool = optional_text(arguments, "userCsp");
     if (const auto node = arguments.get_child_optional("subjectAltName")) {
         options.alt_name = std::make_unique<crypto::util::subject_alt_name>();

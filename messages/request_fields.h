@@ -4,6 +4,7 @@
 // integrity digest of a request and the optional fields of the encoders.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,7 @@ struct request_options {
     std::string period;               // "certPeriod"
     std::string policy_level;         // "policyLevel"
     std::string template_oid;         // "templateOid"
-    std::string identification_text;  // "identificationKind"
+    std::optional<std::uint32_t> identification_kind;  // "identificationKind" as strtoul reads it
     std::string signing_tool;         // "userCsp"
     std::unique_ptr<crypto::util::subject_alt_name> alt_name;
 };

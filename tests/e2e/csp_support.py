@@ -200,3 +200,13 @@ class PrefixTests(unittest.TestCase):
 
     def ask(self, *requests, env=None):
         return self.prefix.ask(list(requests), extra_env=env)
+
+
+def tlv(data, at=0):
+    """(tag, contents start, contents end) of the DER value at an offset."""
+    tag, length, pos = data[at], data[at + 1], at + 2
+    if length & 0x80:
+        count = length & 0x7F
+        length = int.from_bytes(data[pos:pos + count], "big")
+        pos += count
+    return tag, pos, pos + length

@@ -8,22 +8,12 @@ import os
 import unittest
 
 from csp_support import (GOST_FIXTURE, SCARD_W_WRONG_CHV, PrefixTests, Scratch, WinePrefix, b64, openssl, result,
-                         sha1_hex)
+                         sha1_hex, tlv)
 
 EKU = ["1.3.6.1.5.5.7.3.2", "1.3.6.1.5.5.7.3.4"]
 NO_PROVIDER = "Не обнаружен соответствующий криптопровайдер"
 FAMILY1_NAME_256 = "Kelvora Test GOST R 34.10-2012 (256) Provider"
 FAMILY2_NAME_256 = "Kelvora Test Family-2 GOST R 34.10-2012 (256) Provider"
-
-
-def tlv(data, at=0):
-    """(tag, contents start, contents end) of the DER value at an offset."""
-    tag, length, pos = data[at], data[at + 1], at + 2
-    if length & 0x80:
-        count = length & 0x7F
-        length = int.from_bytes(data[pos:pos + count], "big")
-        pos += count
-    return tag, pos, pos + length
 
 
 def children(data, at=0):

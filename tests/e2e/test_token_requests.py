@@ -11,7 +11,7 @@ import subprocess
 import tempfile
 import unittest
 
-from csp_support import b64, error, result
+from csp_support import b64, error, result, tlv
 from pkcs11_support import (AX_CLIENT, CKM_GOSTR3410, ESMART, FIXTURE, GOST_2012_512_SIGN, JACARTA, RUTOKEN, Tokens,
                             certificate, private_key, standin_signature)
 
@@ -54,14 +54,9 @@ def der_children(content):
     """(tag, content, whole element) of each DER element in content."""
     out, at = [], 0
     while at < len(content):
-        start, tag, length = at, content[at], content[at + 1]
-        at += 2
-        if length & 0x80:
-            count = length & 0x7F
-            length = int.from_bytes(content[at:at + count], "big")
-            at += count
-        out.append((tag, content[at:at + length], content[start:at + length]))
-        at += length
+        tag, start, stop = tlv(content, at)
+        out.append((tag, content[start:stop], content[at:stop]))
+        at = stop
     return out
 
 
