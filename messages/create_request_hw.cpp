@@ -2,6 +2,7 @@
 
 #include "crypto/encoding/base64.h"
 #include "crypto/pkcs11/x509request.h"
+#include "crypto/secure_wipe.h"
 #include "messages/commands.h"
 #include "messages/in_band_result.h"
 #include "messages/request_fields.h"
@@ -16,13 +17,14 @@ command_result create_request_hw::execute(const json_tree& arguments) const
 {
     request_keys keys;
     std::string card_type_text, serial, pin;
+    const crypto::wipe_on_exit<std::string> wipe_pin(pin);
     const char* error = nullptr;
     std::string missing_key;
     try {
         keys = read_request_keys(arguments);
         card_type_text = arguments.get<std::string>("card_type");
         serial = arguments.get<std::string>("card_serial");
-        pin = arguments.get<std::string>("pincode");
+        pin = arguments.get_child("pincode").data();  // one copy, wiped
     } catch (const boost::property_tree::ptree_error& e) {
         missing_key = std::string("Ошибка обработки данных запроса: ") + e.what();
     }

@@ -34,9 +34,11 @@ constexpr int max_json_depth = 200;
 // object keys not counted) that from_json accepts. Each value is a tree node
 // of its own, 180 to 250 bytes in the 32-bit build: at this limit the tree of
 // any request the host accepts (64 MiB) stays near 500 MiB, leaving the
-// 32-bit process room for the command that reads it. No request of real use
-// comes near it (a 64 MiB SignHashArray holds 1.4 million hashes).
-// bench/json_memory_bench.cpp prints the figures.
+// 32-bit process room for the command that reads it. SignHashArray takes the
+// most values per byte: three per hash (the entry's object, its "id" and its
+// "hash"), so one request holds at most 699,048 hashes (about 46 MiB of text)
+// beside its "thumbprint" and two more keys; a longer one is not JSON and gets
+// no answer. bench/json_memory_bench.cpp prints the figures.
 constexpr std::size_t max_json_values = 2 * 1024 * 1024;
 // The number of values of a text as from_json counts them: the nodes of the
 // tree it makes, the root included (for well-formed text).

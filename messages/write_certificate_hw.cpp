@@ -1,6 +1,7 @@
 #include <boost/property_tree/exceptions.hpp>
 
 #include "crypto/pkcs11/x509request.h"
+#include "crypto/secure_wipe.h"
 #include "messages/commands.h"
 #include "messages/in_band_result.h"
 #include "messages/token_request.h"
@@ -13,12 +14,13 @@ namespace messages {
 command_result write_certificate_hw::execute(const json_tree& arguments) const
 {
     std::string container, certificate, card_type_text, serial, pin;
+    const crypto::wipe_on_exit<std::string> wipe_pin(pin);
     try {
         container = arguments.get<std::string>("container");
         certificate = arguments.get<std::string>("cert");
         card_type_text = arguments.get<std::string>("card_type");
         serial = arguments.get<std::string>("card_serial");
-        pin = arguments.get<std::string>("pincode");
+        pin = arguments.get_child("pincode").data();  // one copy, wiped
     } catch (const boost::property_tree::ptree_error& e) {
         return in_band_failure(own_check_failed, std::string("Ошибка обработки данных сертификата: ") + e.what());
     }

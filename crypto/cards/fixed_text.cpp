@@ -26,6 +26,18 @@ std::string field_text(const void* data, std::size_t size)
     return std::string(bytes, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - bytes) : end);
 }
 
+std::string cut_field_text(const void* data, std::size_t size)
+{
+    if (!data || size == 0)
+        return {};
+    const char* bytes = static_cast<const char*>(data);
+    const void* nul = std::memchr(bytes, 0, size);
+    std::size_t end = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - bytes) : size;
+    while (end > 1 && is_blank(bytes[end - 1]))
+        --end;
+    return std::string(bytes, end);
+}
+
 std::string reply_text(const void* data, std::size_t size)
 {
     std::string text = field_text(data, size);

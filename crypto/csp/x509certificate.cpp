@@ -13,6 +13,7 @@
 #include "crypto/encoding/hex.h"
 #include "crypto/encoding/text.h"
 #include "crypto/sha1/sha1.h"
+#include "crypto/x509reader/bit_strings.h"
 
 namespace crypto::csp {
 namespace {
@@ -205,12 +206,21 @@ std::string format_system_time(const SYSTEMTIME& time)
         .str();
 }
 
+PCCERT_CONTEXT create_certificate_context(DWORD encoding, const BYTE* data, DWORD size)
+{
+    if (!x509reader::certificate_bit_strings_sound(data, size)) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+        return nullptr;
+    }
+    return CertCreateCertificateContext(encoding, data, size);
+}
+
 certificate_ptr make_certificate(const byte_vector& der)
 {
     if (der.empty())
         return std::make_shared<x509certificate>(nullptr);
     return std::make_shared<x509certificate>(
-        CertCreateCertificateContext(any_encoding, der.data(), static_cast<DWORD>(der.size())));
+        create_certificate_context(any_encoding, der.data(), static_cast<DWORD>(der.size())));
 }
 
 }  // namespace crypto::csp

@@ -64,6 +64,12 @@ using certificate_ptr = std::shared_ptr<x509certificate>;
 // "%d-%02d-%02dT%02d:%02d:%02d" of a UTC time, without milliseconds or zone.
 std::string format_system_time(const SYSTEMTIME& time);
 
+// CertCreateCertificateContext for certificate bytes from a page, a token or a
+// device: bytes whose BIT STRINGs the system's decoder cannot take safely
+// (see crypto/x509reader/bit_strings.h) are refused the way the decoder
+// refuses corrupt data (null, last error CRYPT_E_ASN1_CORRUPT).
+PCCERT_CONTEXT create_certificate_context(DWORD encoding, const BYTE* data, DWORD size);
+
 // A certificate from DER bytes: no bytes give a certificate without a context,
 // bytes that are not a certificate as well.
 certificate_ptr make_certificate(const byte_vector& der);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "crypto/csp/x509certificate.h"
 #include "crypto/encoding/text.h"
 
 namespace crypto::csp {
@@ -311,6 +312,7 @@ util::blob_ptr x509request::create_request(const wchar_t* provider_name, std::in
                                                     names.get(), code);
     if (!extensions) return nullptr;
     const auto validity = util::encode_validity_attributes(start_date, expiration_date, period, code);
+    if (validity.failed) return nullptr;
     const auto request_info = util::encode_request_info(name.get(), csp.get(), extensions.get(), &public_key,
                                                         validity.slots.get(), validity.count, code);
     if (!request_info) return nullptr;
@@ -348,7 +350,7 @@ bool x509request::write_certificate(std::int32_t family, const char* certificate
         return false;
     }
     const certificate_handle context(
-        CertCreateCertificateContext(X509_ASN_ENCODING, bytes.data(), static_cast<DWORD>(bytes.size())));
+        create_certificate_context(X509_ASN_ENCODING, bytes.data(), static_cast<DWORD>(bytes.size())));
     if (!context) {
         set_code(code, last_error());
         return false;
@@ -380,7 +382,7 @@ std::int32_t detect_certificate_standard(const char* certificate)
     std::vector<BYTE> bytes;
     if (!decode_text(certificate, bytes)) return -1;
     const certificate_handle context(
-        CertCreateCertificateContext(encoding, bytes.data(), static_cast<DWORD>(bytes.size())));
+        create_certificate_context(encoding, bytes.data(), static_cast<DWORD>(bytes.size())));
     if (!context) return -1;
     const char* oid = context->pCertInfo->SignatureAlgorithm.pszObjId;
     if (!oid) return -1;

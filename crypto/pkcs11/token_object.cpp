@@ -23,7 +23,8 @@ byte_vector token_object::get_attribute(CK_ATTRIBUTE_TYPE type) const
     CK_RV rv = functions->C_GetAttributeValue(session_->handle(), handle_, &attribute, 1);
     if (rv != CKR_OK)
         throw exception(rv);
-    if (attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION || attribute.ulValueLen == 0)
+    if (attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION || attribute.ulValueLen == 0 ||
+        attribute.ulValueLen > attribute_size_limit)
         throw std::runtime_error("Attribute not found");
     byte_vector value(attribute.ulValueLen, 0);
     attribute.pValue = value.data();

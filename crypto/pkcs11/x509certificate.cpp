@@ -11,8 +11,8 @@ namespace {
 PCCERT_CONTEXT decode_certificate(const token_object& object)
 {
     const byte_vector der = object.get_attribute(CKA_VALUE);
-    return CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(),
-                                        static_cast<DWORD>(der.size()));
+    return csp::create_certificate_context(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(),
+                                           static_cast<DWORD>(der.size()));
 }
 
 bool is_trailing_space(char c)

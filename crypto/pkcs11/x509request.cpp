@@ -62,13 +62,13 @@ bool x509request::open_token_session(const std::string& serial)
         if (!candidate.supports_gost_2012())
             continue;
         const CK_TOKEN_INFO info = candidate.get_token_info();
-        const std::string token_serial = cards::field_text(info.serialNumber, sizeof(info.serialNumber));
+        const std::string token_serial = cards::cut_field_text(info.serialNumber, sizeof(info.serialNumber));
         if (token_serial != serial)
             continue;
         session_ = candidate.open_session(true);
         if (!session::is_valid(session_))
             continue;
-        token_text_ = cards::field_text(info.model, sizeof(info.model)) + " " + token_serial;
+        token_text_ = cards::cut_field_text(info.model, sizeof(info.model)) + " " + token_serial;
         return true;
     }
     return false;

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "crypto/encoding/text.h"
+#include "crypto/pkcs11/bounded.h"
 #include "crypto/pkcs11/request_standards.h"
 #include "crypto/pkcs11/session.h"
 #include "crypto/pkcs11/slot.h"
@@ -12,10 +13,6 @@
 
 namespace crypto::pkcs11 {
 namespace {
-
-// The most a token may answer for the public-key value and its parameter set.
-constexpr CK_ULONG public_value_capacity = 1024;
-constexpr CK_ULONG parameters_capacity = 64;
 
 // Rutoken ECP 3.0 reports hardware version 30 and above.
 constexpr CK_BYTE rutoken_ecp_3_hardware = 30;
@@ -140,6 +137,8 @@ util::blob_ptr x509request::build_request(int standard, const char* subject, con
         return nullptr;
 
     const util::validity_slots validity = util::encode_validity_attributes(start_date, expiration_date, period, &code);
+    if (validity.failed)
+        return nullptr;
     const auto body = util::encode_request_info(subject_name.get(), provider.get(), extensions.get(), &key,
                                                 validity.slots.get(), validity.count, &code);
     if (!body)

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "crypto/csp/x509certificate.h"
 #include "crypto/pkcs11/session.h"
 #include "crypto/pkcs11/x509request.h"
 
@@ -47,7 +48,7 @@ bool x509request::write_certificate(const char* name, const char* certificate, s
             return false;
         }
         const certificate_context context(
-            CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
+            csp::create_certificate_context(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
         if (!context) {
             code = last_error();
             return false;

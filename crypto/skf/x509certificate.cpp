@@ -11,8 +11,8 @@ PCCERT_CONTEXT decode(const byte_vector& der)
 {
     if (der.empty())
         return nullptr;
-    return CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(),
-                                        static_cast<DWORD>(der.size()));
+    return csp::create_certificate_context(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(),
+                                           static_cast<DWORD>(der.size()));
 }
 
 }  // namespace

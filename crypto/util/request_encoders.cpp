@@ -329,7 +329,12 @@ validity_slots encode_validity_attributes(const char* start_date, const char* ex
     }
     if (paired && s) {
         const auto date = compact(start_date);
-        pair_into("CpRaStartDate", date.get(), out.slots[0], code);
+        paired = pair_into("CpRaStartDate", date.get(), out.slots[0], code);
+    }
+    if (!paired) {
+        out.slots.reset();
+        out.count = 0;
+        out.failed = true;
     }
     return out;
 }

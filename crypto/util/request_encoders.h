@@ -123,9 +123,14 @@ bool encode_name_value_pair(const wide_char* name, const wide_char* value, encod
 struct validity_slots {
     std::unique_ptr<encoded_blob[]> slots;
     std::uint32_t count = 0;
+    // A pair could not be encoded (a date that to_compact_time cannot read):
+    // no slots, and the request must not be made.
+    bool failed = false;
 };
 // Start date, then period and unit or the expiration date. No slots (null
-// array) when neither a period nor an expiration date is given.
+// array) when neither a period nor an expiration date is given; failed, with
+// the code of the pair that failed (-1 for an unreadable date), when any pair
+// cannot be encoded.
 validity_slots encode_validity_attributes(const char* start_date, const char* expiration_date, const char* period,
                                           std::int32_t* code);
 // X509_CERT_REQUEST_TO_BE_SIGNED: version 0, subject, key, and the attributes

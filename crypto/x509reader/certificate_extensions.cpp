@@ -1,10 +1,12 @@
 // The viewer's texts that the CryptoAPI decodes: dates, names and the
 // extensions that are not read by the viewer's own TLV reader.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "crypto/csp/wide_text.h"
+#include "crypto/x509reader/bit_strings.h"
 #include "crypto/x509reader/display_names.h"
 #include "crypto/x509reader/x509_certificate.h"
 
@@ -14,9 +16,13 @@ namespace {
 constexpr DWORD encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 // The decoded structure in a buffer of the size the decoder asks for; empty
-// when decoding fails.
+// when decoding fails, as for a value the decoder cannot take safely.
 std::vector<BYTE> decode(LPCSTR structure_type, const BYTE* value, DWORD length)
 {
+    // Structure types below 0x10000 are numbers (X509_INTEGER), not OIDs.
+    const bool numbered = reinterpret_cast<std::uintptr_t>(structure_type) >> 16 == 0;
+    if (!extension_bit_strings_sound(numbered ? nullptr : structure_type, value, length))
+        return {};
     DWORD size = 0;
     if (!value || !length || !CryptDecodeObject(encoding, structure_type, value, length, 0, nullptr, &size) || !size)
         return {};

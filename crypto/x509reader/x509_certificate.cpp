@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "crypto/csp/x509certificate.h"
+
 namespace crypto::x509reader {
 
 X509Certificate::~X509Certificate()
@@ -26,7 +28,8 @@ bool X509Certificate::create_context()
     }
     if (encoded_.empty() || encoded_.size() != encoded_length_)
         return false;
-    context_ = CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, encoded_.data(), encoded_length_);
+    context_ = csp::create_certificate_context(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, encoded_.data(),
+                                               encoded_length_);
     if (context_)
         info_ = context_->pCertInfo;
     return info_ != nullptr;

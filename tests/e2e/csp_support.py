@@ -210,3 +210,62 @@ def tlv(data, at=0):
         length = int.from_bytes(data[pos:pos + count], "big")
         pos += count
     return tag, pos, pos + length
+
+
+def der_element(tag, content):
+    """DER of one tag and its content."""
+    n = len(content)
+    if n < 0x80:
+        return bytes([tag, n]) + content
+    size = n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([tag, 0x80 | len(size)]) + size + content
+
+
+def emptied_bit_strings(der):
+    """(copy, inside an extension value) for each BIT STRING of a certificate
+    in document order (the last is the signature value): that BIT STRING
+    emptied to 03 00, without its unused-bits octet, and every length around
+    it written anew. Extension values (OCTET STRINGs whose content is one DER
+    element) are walked too."""
+    def parse(data, in_extension):
+        nodes, at = [], 0
+        while at < len(data):
+            tag, start, stop = tlv(data, at)
+            if stop > len(data) or stop <= at:
+                raise ValueError("not DER")
+            content = data[start:stop]
+            children = None
+            if tag & 0x20:
+                children = parse(content, in_extension)
+            elif tag == 0x04:
+                try:
+                    inner = parse(content, True)
+                    if len(inner) == 1 and encode(inner, None) == content:
+                        children = inner
+                except (ValueError, IndexError):
+                    pass
+            nodes.append([tag, content, children, in_extension])
+            at = stop
+        return nodes
+
+    def encode(nodes, target):
+        out = b""
+        for node in nodes:
+            tag, content, children, _ = node
+            if node is target:
+                out += b"\x03\x00"
+            elif children is not None:
+                out += der_element(tag, encode(children, target))
+            else:
+                out += der_element(tag, content)
+        return out
+
+    def bit_strings(nodes):
+        for node in nodes:
+            if node[0] == 0x03:
+                yield node
+            if node[2] is not None:
+                yield from bit_strings(node[2])
+
+    tree = parse(der, False)
+    return [(encode(tree, node), node[3]) for node in bit_strings(tree)]

@@ -38,7 +38,7 @@ def public_key(key_id, value, **extra):
 
 
 K = {name: key(name) for name in ("signature", "bad", "shared", "ecp", "zero-id", "no-id", "no-value", "second",
-                                  "esmart", "other", "angara", "no-2012", "jacarta", "private")}
+                                  "esmart", "other", "angara", "no-2012", "jacarta", "private", "huge")}
 K["exchange"] = bytes(range(64))  # its hash is xhONUU/6ITW/zg7QuPrGVmmRfsc=
 PRIVATE = bytes(32)
 
@@ -68,7 +68,10 @@ MODULES = {
     ESMART: {"slots": [
         slot("ANGARA Reader", [public_key("angara", K["angara"])], token={"serial": "A0000001"}),
         slot("ESMART 64K Reader", [public_key("esmart", K["esmart"])], token={"serial": "E5000001"}),
-        slot("Other ESMART", [public_key("other", K["other"])], token={"serial": "E5000009"})]},
+        slot("Other ESMART", [public_key("other", K["other"])], token={"serial": "E5000009"}),
+        # A module that reports almost 4 GiB for every attribute it is asked about.
+        slot("Oversized ESMART", [public_key("huge", K["huge"])], token={"serial": "E5000010"},
+             pad_query={"C_GetAttributeValue": "0xFFFF0000"})]},
     JACARTA: {"slots": [slot("JaCarta PRO Reader", [public_key("j", K["jacarta"])],
                              fail={"C_FindObjects": "0x30"})]},
 }
@@ -106,6 +109,7 @@ FIND_TABLE = [
     (READERS, pkhash(K["angara"]), [token("ANGARA Reader", "angara", 12, "A0000001")]),
     (READERS, pkhash(K["other"]), [token("Other ESMART", "other", 12, "E5000009")]),
     (READERS, pkhash(K["no-2012"]), ""),
+    (READERS, pkhash(K["huge"]), ""),
     (READERS, pkhash(K["no-id"]), ""),
     (READERS, pkhash(K["no-value"]), ""),
     (READERS, pkhash(K["private"]), ""),

@@ -7,8 +7,8 @@ import json
 import os
 import unittest
 
-from csp_support import (GOST_FIXTURE, SCARD_W_WRONG_CHV, PrefixTests, Scratch, WinePrefix, b64, openssl, result,
-                         sha1_hex, tlv)
+from csp_support import (GOST_FIXTURE, SCARD_W_WRONG_CHV, PrefixTests, Scratch, WinePrefix, b64, emptied_bit_strings,
+                         openssl, result, sha1_hex, tlv)
 
 EKU = ["1.3.6.1.5.5.7.3.2", "1.3.6.1.5.5.7.3.4"]
 NO_PROVIDER = "Не обнаружен соответствующий криптопровайдер"
@@ -187,16 +187,27 @@ class RequestCommands(PrefixTests):
             ("CreateRequest", request_args("rows-g", subject="1.2.643.3.131.1.1=12a4"),
              fail(0x80092020, "Ошибка создания запроса")),
             ("CreateRequest", request_args("rows-h", subject="CN=x"), fail(0x80093100, "Ошибка создания запроса")),
+            # Wished validity dates that cannot be read fail the request.
+            ("CreateRequest", request_args("rows-i", certExpirationDate="garbage"), fail(-1, "Ошибка создания запроса")),
+            ("CreateRequest", request_args("rows-j", certStartDate="2024-13-05 07:08:09+03:00",
+                                           certExpirationDate="2025-01-02 03:04:05+00:00"),
+             fail(-1, "Ошибка создания запроса")),
+            ("CreateRequest", request_args("rows-k", certStartDate="2024-03-05 07:08:09+03:00",
+                                           certExpirationDate="2025-01-02 03:04:05+00:00"), {"valid": "1"}),
             ("WriteCertificate", {"container": "rows-f"},
              fail(-1, "Ошибка обработки данных сертификата: No such node (cert)")),
             ("WriteCertificate", {"container": "rows-f", "cert": b64(rsa.stdout)}, fail(-1, NO_PROVIDER)),
             ("WriteCertificate", {"container": "rows-f", "cert": "not a certificate"}, fail(-1, NO_PROVIDER)),
             ("WriteCertificate", {"container": "missing", "cert": "CERT"}, fail(-1, "Контейнер не найден")),
+            # A signature value without its unused-bits octet is not read.
+            ("WriteCertificate", {"container": "Rows-F", "cert": "CERT-EMPTIED"}, fail(-1, NO_PROVIDER)),
             ("WriteCertificate", {"container": "Rows-F", "cert": "CERT", "install": "yes"}, {"valid": "1"}),
         ]
         certificate = self.prefix.gost("new-cert", "--alg", "2012-256", "--container", "rows-cert",
                                        "--no-store").strip()
-        answers = self.ask(*[(kind, json.loads(json.dumps(args).replace('"CERT"', json.dumps(certificate))))
+        emptied = b64(emptied_bit_strings(base64.b64decode(certificate))[-1][0])
+        answers = self.ask(*[(kind, json.loads(json.dumps(args).replace('"CERT"', json.dumps(certificate))
+                                               .replace('"CERT-EMPTIED"', json.dumps(emptied))))
                              for kind, args, _ in rows])
         for (kind, args, expected), answer in zip(rows, answers):
             value = result(answer)

@@ -11,7 +11,7 @@ import subprocess
 import tempfile
 import unittest
 
-from csp_support import b64, error, result, tlv
+from csp_support import b64, emptied_bit_strings, error, result, tlv
 from pkcs11_support import (AX_CLIENT, CKM_GOSTR3410, ESMART, FIXTURE, GOST_2012_512_SIGN, JACARTA, RUTOKEN, Tokens,
                             certificate, private_key, standin_signature)
 
@@ -35,6 +35,7 @@ NOT_CREATED = "Ошибка создания запроса"
 EKU_EMPTY = "Массив EKU (улучшенный ключ) пуст"
 INTEGRITY = "Ошибка проверки целостности данных запроса"
 CRYPT_E_ASN1_BADTAG = "0x8009310B"
+CRYPT_E_ASN1_CORRUPT = "0x80093103"
 
 
 # (request key, key-pair mechanism, signing mechanism, public-key algorithm
@@ -243,7 +244,9 @@ class TokenRequests(unittest.TestCase):
                 # key, a 64-byte parameter set and a 256-byte signature fit.
                 *[token_slot("Overstating", "OV%d" % n, overstate={"C_GetAttributeValue": n})
                   for n in (55, 56, 961)],
-                *[token_slot("Long signature", "SG%d" % n, overstate={"C_Sign": n}) for n in (192, 193)]]},
+                *[token_slot("Long signature", "SG%d" % n, overstate={"C_Sign": n}) for n in (192, 193)],
+                # The serial field "0000AAAA \0XYZ" and blanks: cut at its NUL, then trimmed.
+                token_slot("Cut serial", "0000AAAA \0XYZ")]},
             JACARTA: {"slots": [token_slot("JaCarta", "JC01", fail={"C_GenerateKeyPair": "0x30"}),
                                 token_slot("Broken", "BRK1", fail={"C_GetTokenInfo": "0x30"})]},
             ESMART: {"slots": [token_slot("ESMART", "ES01", [public_key("es-key")],
@@ -278,6 +281,14 @@ class TokenRequests(unittest.TestCase):
             ("CreateRequestHW", dict(good, card_type="99999999999"), fail("stoi argument out of range")),
             ("CreateRequestHW", arguments("e", "RT01", subject="", eku=[""], exportable=""), fail("Fatal error!")),
             ("CreateRequestHW", arguments("blank-type", "RT01", card_type=" +4 tokens"), {"valid": "1"}),
+            ("CreateRequestHW", arguments("cut", "0000AAAA"), {"valid": "1"}),
+            ("CreateRequestHW", arguments("cut", "0000AAAA "), in_band("0xFFFFFFFF", NOT_FOUND)),
+            # Wished validity dates that cannot be read fail the request.
+            ("CreateRequestHW", arguments("bad-end", "RT01", certExpirationDate="garbage"),
+             in_band("0xFFFFFFFF", NOT_CREATED)),
+            ("CreateRequestHW", arguments("bad-start", "RT01", certStartDate="2024-13-05 07:08:09+03:00",
+                                          certExpirationDate="2025-01-02 03:04:05+00:00"),
+             in_band("0xFFFFFFFF", NOT_CREATED)),
             ("WriteCertificateHW", without(write_arguments("exists", "RT01", issued), "cert"),
              in_band("0xFFFFFFFF", "Ошибка обработки данных сертификата: No such node (cert)")),
             ("WriteCertificateHW", write_arguments("nothing", "RT01", issued), in_band("0xFFFFFFFF",
@@ -294,6 +305,10 @@ class TokenRequests(unittest.TestCase):
              fail("invalid stoi argument")),
             ("WriteCertificateHW", dict(write_arguments("exists", "RT01", issued), cert="AAAA"),
              in_band(CRYPT_E_ASN1_BADTAG, "")),
+            # A signature value without its unused-bits octet is not read.
+            ("WriteCertificateHW", dict(write_arguments("exists", "RT01", issued),
+                                        cert=b64(emptied_bit_strings(issued)[-1][0])),
+             in_band(CRYPT_E_ASN1_CORRUPT, "")),
             ("WriteCertificateHW", write_arguments("exists", "RT01", issued), {"valid": "1"}),
             ("WriteCertificateHW", write_arguments("exists", "RT01", issued),
              in_band("0xFFFFFFFF", "Сертификат уже установлен в контейнер")),
@@ -326,9 +341,9 @@ class TokenRequests(unittest.TestCase):
                     followed = "C_Logout" in names[n + 1:]
                     self.assertEqual(followed, "pin=" + PIN in call, (key, names))
             self.assertLessEqual(names.count("C_Logout"), 1, key)
-        self.assertEqual(logins, 15)
+        self.assertEqual(logins, 19)
         # The token without the vendor mechanism is never opened.
-        self.assertEqual(self.tokens.log(RUTOKEN + " C_OpenSession slot=1"), [])
+        self.assertEqual(self.tokens.log(RUTOKEN + " C_OpenSession slot=1 "), [])
 
     def test_objects_made_by_one_process_are_seen_by_the_next(self):
         self.tokens.install({RUTOKEN: {"slots": [token_slot("Rutoken", "RT0001")]}})

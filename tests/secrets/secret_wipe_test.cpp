@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "crypto/encoding/base64.h"
+#include "crypto/encoding/hex.h"
 #include "crypto/gost_3411_2012/gost_3411_12.h"
 #include "crypto/pin_protection.h"
 #include "crypto/secure_wipe.h"
+#include "crypto/sha1/sha1.h"
 #include "crypto/signature_algorithm.h"
 #include "heap_watch.h"
 #include "host/framing.h"
@@ -18,6 +20,10 @@
 #include "../unit/support/temp_stream.h"
 
 #ifdef _WIN32
+#include <windows.h>
+
+#include <fstream>
+
 #include "activex/send_message.h"
 #include "messages/command_table.h"
 #endif
@@ -87,12 +93,74 @@ std::vector<request_case> request_cases()
                       encrypted_long + R"("}})"},
                      {long_pin, encrypted_long.substr(0, 40)},
                      R"("id":"8")"});
+    // The PIN of the token requests, with the stand-in token accepting it,
+    // so that the login happens (see token_standin below). The certificate
+    // write then fails on the certificate, after the login.
+    const std::string subject = "2.5.4.3=Secret", signed_fields = subject + "1.3.6.1.5.5.7.3.2" + "0";
+    crypto::sha1 digest;
+    digest.init();
+    digest.update(signed_fields.data(), static_cast<std::uint32_t>(signed_fields.size()));
+    const std::string integrity = crypto::hex_encode(digest.final());
+    const auto token_request = [&](const char* id, const char* serial, const std::string& pin) {
+        return R"({"type":"CreateRequestHW","id":")" + std::string(id) +
+               R"(","arguments":{"reader":"Reader","container":"secret-)" + id + R"(","subject_quoted":")" + subject +
+               R"(","eku":["1.3.6.1.5.5.7.3.2"],"cryptoStandart":"gost2012-256","export":"0","hash_quoted":")" +
+               integrity + R"(","card_type":"4","card_serial":")" + serial + R"(","pincode":")" + pin + R"("}})";
+    };
+    const auto certificate_write = [](const char* id, const char* serial, const std::string& pin) {
+        return R"({"type":"WriteCertificateHW","id":")" + std::string(id) +
+               R"(","arguments":{"container":"installed","cert":"AAAA","card_type":"4","card_serial":")" + serial +
+               R"(","pincode":")" + pin + R"("}})";
+    };
+    cases.push_back({"CreateRequestHW, long PIN", {token_request("10", "SEC1", long_pin)}, {long_pin},
+                     R"("id":"10","result":{"valid":"1")"});
+    cases.push_back({"CreateRequestHW, short PIN", {token_request("11", "SEC2", short_pin)}, {short_pin},
+                     R"("id":"11","result":{"valid":"1")"});
+    cases.push_back({"WriteCertificateHW, long PIN", {certificate_write("12", "SEC1", long_pin)}, {long_pin},
+                     R"("id":"12","result":{"valid":"0","errorcode":"0x8009310B")"});
+    cases.push_back({"WriteCertificateHW, short PIN", {certificate_write("13", "SEC2", short_pin)}, {short_pin},
+                     R"("id":"13","result":{"valid":"0","errorcode":"0x8009310B")"});
 #endif
     return cases;
 }
 
+#ifdef _WIN32
+// The stand-in PKCS#11 token (beside the test program under the vendors'
+// module names) with two tokens, one per PIN, each holding a public key
+// without a certificate; named through its environment variable while the
+// object lives.
+class token_standin {
+public:
+    token_standin()
+    {
+        const std::string mechanisms = R"("mechanisms":["0x1200","0x1201","0x1202","0xD4321008"],)";
+        const auto token = [&](const char* serial, const std::string& pin) {
+            return R"({"description":"Reader )" + std::string(serial) + R"(",)" + mechanisms +
+                   R"("token":{"serial":")" + serial + R"("},"pin":")" + pin +
+                   R"(","objects":[{"class":"public_key","id":"installed","value":"AAAA"}]})";
+        };
+        std::ofstream(path_) << R"({"modules":{"rtPKCS11ECP.dll":{"slots":[)" << token("SEC1", long_pin) << ","
+                             << token("SEC2", short_pin) << "]}}}";
+        SetEnvironmentVariableA("KELVORA_PKCS11_STANDIN", path_);
+    }
+    ~token_standin()
+    {
+        SetEnvironmentVariableA("KELVORA_PKCS11_STANDIN", nullptr);
+        std::remove(path_);
+    }
+    token_standin(const token_standin&) = delete;
+    token_standin& operator=(const token_standin&) = delete;
+
+private:
+    const char* path_ = "kelvora-test-secret-tokens.json";
+};
+#endif
+
 TEST(SecretWipe, RequestsLeaveNoPinInFreedMemory)
 {
+#ifdef _WIN32
+    const token_standin tokens;
+#endif
     message_dispatcher dispatcher;
     register_commands(dispatcher);
     for (const auto& c : request_cases()) {

@@ -74,6 +74,13 @@ TEST(fixed_text, fields_and_replies)
     };
     for (const auto& [field, text] : fields)
         EXPECT_EQ(field_text(field.data(), field.size()), text) << field;
+    // Cut at the NUL first, then trimmed: the token request path.
+    const std::vector<std::pair<std::string, std::string>> cut_fields = {
+        {std::string("0000AAAA \0XYZ   ", 16), "0000AAAA"}, {std::string("a \0b", 4), "a"},
+        {"Token label   ", "Token label"}, {"    ", " "}, {std::string("\0  ", 3), ""}, {"", ""},
+    };
+    for (const auto& [field, text] : cut_fields)
+        EXPECT_EQ(cut_field_text(field.data(), field.size()), text) << field;
     const std::vector<std::pair<std::string, std::string>> replies = {
         {"  Lite label  ", "Lite label"}, {"   ", ""}, {"\x01label", "label"}};
     for (const auto& [reply, text] : replies)

@@ -212,6 +212,7 @@ struct validity_row {
     const char* period;
     std::vector<std::string> slots;  // hex per slot, "" for an empty slot
     bool array;                      // false: no slot array
+    bool failed = false;             // a pair could not be encoded: code -1
 };
 
 TEST(RequestEncoders, ValidityAttributes)
@@ -225,9 +226,10 @@ TEST(RequestEncoders, ValidityAttributes)
         {nullptr, "2025-01-02 03:04:05-01:30", nullptr, {pair_hex("CpRaExpirationDate", "20250102030405-01:30")}, true},
         {"2024-03-05 07:08:09+03:00", "2025-01-02 03:04:05+00:00", "",
          {start, pair_hex("CpRaExpirationDate", "20250102030405+00:00")}, true},
-        {"2024-03-05 07:08:09+03:00", "not a date", nullptr, {"", ""}, true},
-        {"not a date", "2025-01-02 03:04:05+00:00", nullptr, {"", pair_hex("CpRaExpirationDate", "20250102030405+00:00")},
-         true},
+        {"2024-03-05 07:08:09+03:00", "not a date", nullptr, {}, false, true},
+        {"not a date", "2025-01-02 03:04:05+00:00", nullptr, {}, false, true},
+        {"2024-13-05 07:08:09+03:00", nullptr, "12", {}, false, true},
+        {nullptr, "2025-01-02 03:04:05", nullptr, {}, false, true},
         {"2024-03-05 07:08:09+03:00", nullptr, nullptr, {""}, false},
         {nullptr, "", "", {}, false},
     };
@@ -236,6 +238,10 @@ TEST(RequestEncoders, ValidityAttributes)
         const auto out = util::encode_validity_attributes(row.start, row.expiration, row.period, &code);
         ASSERT_EQ(out.count, row.slots.size()) << row.period << row.expiration;
         ASSERT_EQ(out.slots != nullptr, row.array);
+        EXPECT_EQ(out.failed, row.failed);
+        if (row.failed) {
+            EXPECT_EQ(code, -1);
+        }
         for (std::size_t i = 0; row.array && i < out.count; ++i)
             EXPECT_EQ(crypto::hex_encode(out.slots[i].bytes()), row.slots[i]) << i;
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "crypto/encoding/hex.h"
+#include "crypto/x509reader/bit_strings.h"
 #include "crypto/x509reader/display_names.h"
 #include "crypto/x509reader/text_forms.h"
 #include "crypto/x509reader/tlv.h"
@@ -103,6 +104,54 @@ TEST(X509Reader, TlvReadsX690LengthsAndNeverPastItsInput)
     while (sequence.next(record))
         contents.push_back(hex_of(record.content));
     EXPECT_EQ(contents, (std::vector<std::string>{"AA", "BBCC"}));
+}
+
+// BIT STRINGs the system's decoder must not see: a certificate-shaped
+// element (unique identifiers [1] and [2] two levels down) and a CRL
+// distribution point list (reasons [1] two levels down).
+TEST(X509Reader, BitStringsWithoutTheirUnusedBitsOctetAreFound)
+{
+    const std::pair<const char*, bool> certificates[] = {
+        {"30 0b 30 06 02 01 01 03 01 00 03 01 00", true},  // empty BIT STRINGs hold their octet
+        {"30 0a 30 06 02 01 01 03 01 00 03 00", false},    // empty signature value
+        {"30 0a 30 05 02 01 01 03 00 03 01 00", false},    // empty key inside the TBSCertificate
+        {"30 0c 30 07 02 01 01 03 02 08 00 03 01 00", false},  // eight unused bits
+        {"30 0c 30 07 02 01 01 03 02 07 80 03 01 00", true},
+        {"30 09 30 04 81 02 00 ff 03 01 00", true},        // issuer unique identifier
+        {"30 07 30 02 81 00 03 01 00", false},
+        {"30 07 30 02 82 00 03 01 00", false},             // subject unique identifier
+        {"30 0a 30 02 83 00 a3 04 30 02 82 00", true},     // other tags, and [2] deeper down
+        {"30 06 31 04 30 02 23 00", true},                 // constructed form: its parts are checked
+        {"30 08 31 06 30 04 23 02 03 00", false},
+        {"30 80 30 80 03 00 00 00 00 00", false},          // hidden in indefinite lengths
+        {"30 80 30 80 03 01 00 00 00 00 00", true},
+        {"30 05 03 80 00 00 00", false},                   // a primitive cannot be indefinite
+        // Unreadable content is skipped up to its enclosing element's end,
+        // and the walk goes on there.
+        {"30 0a 30 03 04 05 00 03 03 00 ff 00", true},
+        {"30 07 30 03 04 05 00 03 00", false},
+        {"30 06 30 04 04 85 00 00", true},
+        {"03 00", false},
+        {"03 01 00 03 00", true},                          // only the first element counts
+        {"30 05 03 00", true},                             // past the input: the decoder refuses it
+        {"", true},
+    };
+    for (const auto& [input, sound] : certificates) {
+        const byte_vector bytes = hex(input);
+        EXPECT_EQ(x::certificate_bit_strings_sound(bytes.data(), bytes.size()), sound) << input;
+    }
+    const byte_vector reasons = hex("30 08 30 06 a0 02 81 00 81 00");
+    EXPECT_FALSE(x::extension_bit_strings_sound("2.5.29.31", reasons.data(), reasons.size()));
+    EXPECT_TRUE(x::extension_bit_strings_sound("2.5.29.17", reasons.data(), reasons.size()));
+    const byte_vector names_only = hex("30 06 30 04 a0 02 81 00");  // rfc822Name [1] deeper down
+    EXPECT_TRUE(x::extension_bit_strings_sound("2.5.29.31", names_only.data(), names_only.size()));
+    const byte_vector key_usage = hex("03 00");
+    EXPECT_FALSE(x::extension_bit_strings_sound("2.5.29.15", key_usage.data(), key_usage.size()));
+    // Deeper than any certificate nests.
+    byte_vector deep;
+    for (int i = 0; i < 100; ++i)
+        deep = der(0x30, deep);
+    EXPECT_FALSE(x::certificate_bit_strings_sound(deep.data(), deep.size()));
 }
 
 TEST(X509Reader, OidTextReadsArcsIn64Bits)
