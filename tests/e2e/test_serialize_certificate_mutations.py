@@ -101,7 +101,8 @@ class MutatedCertificates(unittest.TestCase):
             certs.close()
         self.assertEqual(sum(1 for _, in_extension in variants if in_extension), 3)  # the key usages
         requests = [json.dumps({"type": "SerializeCertificate", "id": str(n),
-                                "arguments": {"cert": base64.b64encode(d).decode()}}) for n, (d, _) in enumerate(variants)]
+                                "arguments": {"cert": base64.b64encode(d).decode()}})
+                    for n, (d, _) in enumerate(variants)]
         requests.append(json.dumps({"type": "Version", "id": "last"}))
         run = run_requests(requests)
         self.assertEqual(run.status, 0)
