@@ -1,0 +1,171 @@
+// SHA-384/SHA-512 compression with every 64-bit value in a vector register,
+// for the i686 build on processors with SSSE3 but no AVX2 (built and tested
+// in the x86-64 build too). In the i686 build a 64-bit add, rotate or XOR
+// costs two or more general-register instructions, while SSE2 does each in
+// one.
+//
+// The rounds run on the low lane. Only a and e, which every round reads
+// right after computing them, and the b ^ c that Maj reuses, stay in
+// registers; every new a and e is also written to a frame in memory, where the
+// later rounds read b, d, f, g and h as memory operands (a value written in
+// round t is b two rounds later, d four rounds later, and so on). That leaves
+// five of the eight vector registers of the i686 build for the round's
+// temporaries, so nothing spills, and the message schedule
+// (sha512_x86_vector_schedule.h) is interleaved into the spare slots.
+//
+// The round is written in assembly: with intrinsics the compiler keeps all
+// eight working variables in registers and spills inside the dependency
+// chain.
+#include "crypto/sha2/sha512_dispatch.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+
+#include "crypto/cpu_features.h"
+#include "crypto/sha2/sha512_x86_vector_schedule.h"
+
+namespace crypto::detail {
+
+namespace {
+
+using namespace sha512_vector;
+
+// What round t of a block reads from memory, in the low lanes: slot t + 4
+// receives its new a and e, so it finds a, b, c and d in slots t + 3, t + 2,
+// t + 1 and t (e to h likewise), and W[t] + K[t] in slot t. One pointer then
+// reaches every operand of the round at a fixed offset.
+struct round_slot {
+    __m128i a;
+    __m128i e;
+    __m128i wk;
+};
+static_assert(sizeof(round_slot) == 48, "the round's offsets assume 48-byte slots");
+
+// Round t on the low lanes. `carry_in` holds b ^ c and is consumed;
+// `carry_out` receives a ^ b, the next round's b ^ c. Sigma1 and Sigma0 are built from shifts of
+// shifts, (e >> 14) >> 4 = e >> 18 and so on, which needs one copy less
+// than shifting e afresh for each term.
+#define KELVORA_SHA512_LOW_ROUND(t, carry_in, carry_out)                                                              \
+    do {                                                                                                 \
+        __m128i t0, t1, t2;                                                                              \
+        __asm__ volatile("movdqa  16(%[s]), %[t0]\n\t"                                                                \
+                "paddq   32(%[s]), %[t0]\n\t"  /* h + W + K */                                              \
+                "movdqa  112(%[s]), %[t1]\n\t"                                                                \
+                "pxor    64(%[s]), %[t1]\n\t"                                                                \
+                "pand    %[e], %[t1]\n\t"                                                                \
+                "pxor    64(%[s]), %[t1]\n\t"   /* Ch(e, f, g) = g ^ (e & (f ^ g)) */                        \
+                "paddq   %[t1], %[t0]\n\t"                                                               \
+                "movdqa  %[e], %[t1]\n\t"                                                                \
+                "psrlq   $14, %[t1]\n\t"                                                                 \
+                "movdqa  %[t1], %[t2]\n\t"                                                               \
+                "psrlq   $4, %[t2]\n\t"     /* e >> 18 */                                                \
+                "pxor    %[t2], %[t1]\n\t"                                                               \
+                "psrlq   $23, %[t2]\n\t"    /* e >> 41 */                                                \
+                "pxor    %[t2], %[t1]\n\t"                                                               \
+                "movdqa  %[e], %[t2]\n\t"                                                                \
+                "psllq   $23, %[t2]\n\t"                                                                 \
+                "movdqa  %[t2], %[ab]\n\t"                                                               \
+                "psllq   $23, %[ab]\n\t"    /* e << 46 */                                                \
+                "pxor    %[ab], %[t2]\n\t"                                                               \
+                "psllq   $4, %[ab]\n\t"     /* e << 50 */                                                \
+                "pxor    %[ab], %[t2]\n\t"                                                               \
+                "pxor    %[t2], %[t1]\n\t"  /* Sigma1(e) */                                              \
+                "paddq   %[t1], %[t0]\n\t"  /* T1 */                                                     \
+                "movdqa  0(%[s]), %[e]\n\t"                                                                 \
+                "paddq   %[t0], %[e]\n\t"   /* new e = d + T1 */                                         \
+                "movdqa  %[e], 208(%[s])\n\t"                                                             \
+                "movdqa  %[a], %[ab]\n\t"                                                                \
+                "pxor    96(%[s]), %[ab]\n\t"                                                                \
+                "pand    %[ab], %[bc]\n\t"                                                               \
+                "pxor    96(%[s]), %[bc]\n\t"   /* Maj(a, b, c) = b ^ ((a ^ b) & (b ^ c)) */                 \
+                "paddq   %[bc], %[t0]\n\t"                                                               \
+                "movdqa  %[a], %[t1]\n\t"                                                                \
+                "psrlq   $28, %[t1]\n\t"                                                                 \
+                "movdqa  %[t1], %[t2]\n\t"                                                               \
+                "psrlq   $6, %[t2]\n\t"     /* a >> 34 */                                                \
+                "pxor    %[t2], %[t1]\n\t"                                                               \
+                "psrlq   $5, %[t2]\n\t"     /* a >> 39 */                                                \
+                "pxor    %[t2], %[t1]\n\t"                                                               \
+                "psllq   $25, %[a]\n\t"                                                                  \
+                "pxor    %[a], %[t1]\n\t"                                                                \
+                "psllq   $5, %[a]\n\t"      /* a << 30 */                                                \
+                "pxor    %[a], %[t1]\n\t"                                                                \
+                "psllq   $6, %[a]\n\t"      /* a << 36 */                                                \
+                "pxor    %[a], %[t1]\n\t"   /* Sigma0(a) */                                              \
+                "paddq   %[t1], %[t0]\n\t"                                                               \
+                "movdqa  %[t0], %[a]\n\t"   /* new a = T1 + T2 */                                        \
+                "movdqa  %[t0], 192(%[s])"                                                                \
+                : [a] "+x"(a), [e] "+x"(e), [bc] "+x"(carry_in), [ab] "=x"(carry_out), [t0] "=x"(t0), [t1] "=x"(t1), \
+                  [t2] "=x"(t2)                                                        \
+                : [s] "r"(slots + (t))                                                                   \
+                : "memory");                                                                             \
+    } while (0)
+
+// Stores a schedule pair as the inputs of its two rounds, each word in a
+// low lane; pairs 40 and up are the next block's first ones.
+#define KELVORA_SHA512_STORE_PAIR(slots, j, pair)                          \
+    do {                                                                   \
+        const __m128i pair_ = (pair);                                      \
+        (slots)[2 * ((j) % 40)].wk = pair_;                                \
+        (slots)[2 * ((j) % 40) + 1].wk = _mm_unpackhi_epi64(pair_, pair_); \
+    } while (0)
+
+KELVORA_SHA512_ENTRY("sse2,ssse3")
+void compress_low_lane(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count)
+{
+    alignas(16) std::uint64_t w[80];
+    alignas(16) round_slot slots[84];
+    for (int j = 0; j < 8; ++j) KELVORA_SHA512_STORE_PAIR(slots, j, load_pair(w, blocks, j));
+
+    for (; count != 0; --count, blocks += 128) {
+        // The last sixteen rounds load the next block, or this one again
+        // after the last block (the words are then not used).
+        const std::uint8_t* const next = count > 1 ? blocks + 128 : blocks;
+        for (int i = 0; i < 4; ++i) {
+            slots[3 - i].a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(state + i));
+            slots[3 - i].e = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(state + 4 + i));
+        }
+        __m128i a = slots[3].a, e = slots[3].e;
+        __m128i maj_x = _mm_xor_si128(slots[2].a, slots[1].a), maj_y;
+        for (int t = 0; t < 80; t += 4) {
+            KELVORA_SHA512_LOW_ROUND(t, maj_x, maj_y);
+            KELVORA_SHA512_LOW_ROUND(t + 1, maj_y, maj_x);
+            KELVORA_SHA512_STORE_PAIR(slots, t / 2 + 8, pair_ahead(w, next, t / 2 + 8));
+            KELVORA_SHA512_LOW_ROUND(t + 2, maj_x, maj_y);
+            KELVORA_SHA512_LOW_ROUND(t + 3, maj_y, maj_x);
+            KELVORA_SHA512_STORE_PAIR(slots, t / 2 + 9, pair_ahead(w, next, t / 2 + 9));
+        }
+        for (int i = 0; i < 4; ++i) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(state + i),
+                             _mm_add_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(state + i)),
+                                           slots[83 - i].a));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(state + 4 + i),
+                             _mm_add_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(state + 4 + i)),
+                                           slots[83 - i].e));
+        }
+    }
+}
+
+#undef KELVORA_SHA512_STORE_PAIR
+#undef KELVORA_SHA512_LOW_ROUND
+
+}  // namespace
+
+sha512_compress_fn sha512_compress_vector_ssse3()
+{
+    return (cpu_features_detected() & cpu_ssse3) != 0 ? compress_low_lane : nullptr;
+}
+
+}  // namespace crypto::detail
+
+#else  // not x86
+
+namespace crypto::detail {
+
+sha512_compress_fn sha512_compress_vector_ssse3()
+{
+    return nullptr;
+}
+
+}  // namespace crypto::detail
+
+#endif
