@@ -74,14 +74,25 @@ alignas(16) const std::uint64_t high_lane[2] = {0, ~0ull};
                   [r3] "m"(KELVORA_SHA512_M128(sigma_shifts[4])), [l3] "m"(KELVORA_SHA512_M128(sigma_shifts[5]))); \
     } while (0)
 
-// Stores a schedule pair (W[2j] + K[2j], W[2j+1] + K[2j+1]) as the two
-// round inputs (0, W[2j] + K[2j]) and (0, W[2j+1] + K[2j+1]); pairs 40 and
-// up are the next block's first ones.
-#define KELVORA_SHA512_STORE_PAIR(wk, j, pair)                              \
+// Stores schedule pair j, (W[2j] + K[2j], W[2j+1] + K[2j+1]), as the two
+// round inputs (0, W[2j] + K[2j]) and (0, W[2j+1] + K[2j+1]).
+#define KELVORA_SHA512_STORE_PAIR(j, pair)                                  \
     do {                                                                    \
         const __m128i pair_ = (pair);                                       \
-        (wk)[2 * ((j) % 40)] = _mm_slli_si128(pair_, 8);                    \
-        (wk)[2 * ((j) % 40) + 1] = _mm_unpackhi_epi64(_mm_setzero_si128(), pair_); \
+        wk[2 * (j)] = _mm_slli_si128(pair_, 8);                             \
+        wk[2 * (j) + 1] = _mm_unpackhi_epi64(_mm_setzero_si128(), pair_);   \
+    } while (0)
+
+// Rounds t to t+3, and schedule pairs j and j+1 produced by `step`
+// (expand_pair or load_pair with its arguments but the pair).
+#define KELVORA_SHA512_FOUR_ROUNDS(t, j, step, ...)                         \
+    do {                                                                    \
+        KELVORA_SHA512_PAIRED_ROUND(ae, bf, cg, dh, wk[t]);                 \
+        KELVORA_SHA512_PAIRED_ROUND(dh, ae, bf, cg, wk[(t) + 1]);           \
+        KELVORA_SHA512_STORE_PAIR(j, step(__VA_ARGS__, j));                 \
+        KELVORA_SHA512_PAIRED_ROUND(cg, dh, ae, bf, wk[(t) + 2]);           \
+        KELVORA_SHA512_PAIRED_ROUND(bf, cg, dh, ae, wk[(t) + 3]);           \
+        KELVORA_SHA512_STORE_PAIR((j) + 1, step(__VA_ARGS__, (j) + 1));     \
     } while (0)
 
 KELVORA_SHA512_ENTRY("avx2")
@@ -89,7 +100,7 @@ void compress_paired(std::uint64_t* state, const std::uint8_t* blocks, std::size
 {
     alignas(16) std::uint64_t w[80];
     alignas(16) __m128i wk[80];
-    for (int j = 0; j < 8; ++j) KELVORA_SHA512_STORE_PAIR(wk, j, load_pair(w, blocks, j));
+    for (int j = 0; j < 8; ++j) KELVORA_SHA512_STORE_PAIR(j, load_pair(w, blocks, j));
 
     __m128i ae = _mm_set_epi64x(static_cast<long long>(state[4]), static_cast<long long>(state[0]));
     __m128i bf = _mm_set_epi64x(static_cast<long long>(state[5]), static_cast<long long>(state[1]));
@@ -100,14 +111,10 @@ void compress_paired(std::uint64_t* state, const std::uint8_t* blocks, std::size
         // after the last block (the words are then not used).
         const std::uint8_t* const next = count > 1 ? blocks + 128 : blocks;
         const __m128i ae0 = ae, bf0 = bf, cg0 = cg, dh0 = dh;
-        for (int t = 0; t < 80; t += 4) {
-            KELVORA_SHA512_PAIRED_ROUND(ae, bf, cg, dh, wk[t]);
-            KELVORA_SHA512_PAIRED_ROUND(dh, ae, bf, cg, wk[t + 1]);
-            KELVORA_SHA512_STORE_PAIR(wk, t / 2 + 8, pair_ahead(w, next, t / 2 + 8));
-            KELVORA_SHA512_PAIRED_ROUND(cg, dh, ae, bf, wk[t + 2]);
-            KELVORA_SHA512_PAIRED_ROUND(bf, cg, dh, ae, wk[t + 3]);
-            KELVORA_SHA512_STORE_PAIR(wk, t / 2 + 9, pair_ahead(w, next, t / 2 + 9));
-        }
+        // Rounds 0 to 63 expand the words of rounds 16 to 79; the last
+        // sixteen load the next block's first words.
+        for (int t = 0; t < 64; t += 4) KELVORA_SHA512_FOUR_ROUNDS(t, t / 2 + 8, expand_pair, w);
+        for (int t = 64; t < 80; t += 4) KELVORA_SHA512_FOUR_ROUNDS(t, t / 2 - 32, load_pair, w, next);
         ae = _mm_add_epi64(ae, ae0);
         bf = _mm_add_epi64(bf, bf0);
         cg = _mm_add_epi64(cg, cg0);
@@ -124,6 +131,7 @@ void compress_paired(std::uint64_t* state, const std::uint8_t* blocks, std::size
     }
 }
 
+#undef KELVORA_SHA512_FOUR_ROUNDS
 #undef KELVORA_SHA512_STORE_PAIR
 #undef KELVORA_SHA512_PAIRED_ROUND
 #undef KELVORA_SHA512_M128

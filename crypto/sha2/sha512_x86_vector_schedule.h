@@ -30,21 +30,9 @@
 
 namespace crypto::detail::sha512_vector {
 
-// sigma0(x) = ROTR1(x) ^ ROTR8(x) ^ SHR7(x); the byte rotation is one shuffle.
-KELVORA_SHA512_SCHEDULE_HELPER __m128i small_sigma0(__m128i x)
-{
-    const __m128i rotr8 = _mm_set_epi8(8, 15, 14, 13, 12, 11, 10, 9, 0, 7, 6, 5, 4, 3, 2, 1);
-    const __m128i r1 = _mm_xor_si128(_mm_srli_epi64(x, 1), _mm_slli_epi64(x, 63));
-    return _mm_xor_si128(_mm_xor_si128(r1, _mm_shuffle_epi8(x, rotr8)), _mm_srli_epi64(x, 7));
-}
-
-// sigma1(x) = ROTR19(x) ^ ROTR61(x) ^ SHR6(x).
-KELVORA_SHA512_SCHEDULE_HELPER __m128i small_sigma1(__m128i x)
-{
-    const __m128i r = _mm_xor_si128(_mm_xor_si128(_mm_srli_epi64(x, 19), _mm_slli_epi64(x, 45)),
-                                    _mm_xor_si128(_mm_srli_epi64(x, 61), _mm_slli_epi64(x, 3)));
-    return _mm_xor_si128(r, _mm_srli_epi64(x, 6));
-}
+// Byte order of a 64-bit lane reversed, and rotated right by 8 bits.
+alignas(16) inline constexpr std::uint8_t byte_swap[16] = {7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8};
+alignas(16) inline constexpr std::uint8_t rotate_right_8[16] = {1, 2, 3, 4, 5, 6, 7, 0, 9, 10, 11, 12, 13, 14, 15, 8};
 
 KELVORA_SHA512_SCHEDULE_HELPER __m128i plus_constants(__m128i x, int j)
 {
@@ -55,33 +43,61 @@ KELVORA_SHA512_SCHEDULE_HELPER __m128i plus_constants(__m128i x, int j)
 // w[2j..2j+1]; returns them plus their round constants.
 KELVORA_SHA512_SCHEDULE_HELPER __m128i load_pair(std::uint64_t* w, const std::uint8_t* block, int j)
 {
-    const __m128i swap = _mm_set_epi8(8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7);
-    const __m128i x = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * j)), swap);
+    const __m128i x = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * j)),
+                                       _mm_load_si128(reinterpret_cast<const __m128i*>(byte_swap)));
     _mm_store_si128(reinterpret_cast<__m128i*>(w + 2 * j), x);
     return plus_constants(x, j);
 }
 
 // Words 2j and 2j+1 (8 <= j < 40) from the earlier words in w, stored
-// there too; returns them plus their round constants. The words at odd
-// offsets are read with unaligned loads: they were stored several rounds
-// earlier, so the loads find them in the cache rather than waiting on the
-// stores.
+// there too; returns them plus their round constants:
+//   W[i] = sigma1(W[i-2]) + W[i-7] + sigma0(W[i-15]) + W[i-16]
+//   sigma0(x) = ROTR1(x) ^ ROTR8(x) ^ SHR7(x)    (ROTR8 is a byte shuffle)
+//   sigma1(x) = ROTR19(x) ^ ROTR61(x) ^ SHR6(x)
+// Written in assembly so that it needs only four vector registers, the ones
+// the rounds leave free; the compiler hoists every shift and spills. The
+// words at odd offsets are read with unaligned loads: they were stored
+// several rounds earlier, so the loads find them in the cache rather than
+// waiting on the stores.
 KELVORA_SHA512_SCHEDULE_HELPER __m128i expand_pair(std::uint64_t* w, int j)
 {
-    const __m128i w16 = _mm_load_si128(reinterpret_cast<const __m128i*>(w + 2 * j - 16));
-    const __m128i w15 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 2 * j - 15));
-    const __m128i w7 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 2 * j - 7));
-    const __m128i w2 = _mm_load_si128(reinterpret_cast<const __m128i*>(w + 2 * j - 2));
-    const __m128i x = _mm_add_epi64(_mm_add_epi64(w16, small_sigma0(w15)), _mm_add_epi64(w7, small_sigma1(w2)));
-    _mm_store_si128(reinterpret_cast<__m128i*>(w + 2 * j), x);
-    return plus_constants(x, j);
-}
-
-// The pair of words that rounds 2j-16 and 2j-15 prepare: j < 40 expands
-// words of this block, later ones load the next block (`next`).
-KELVORA_SHA512_SCHEDULE_HELPER __m128i pair_ahead(std::uint64_t* w, const std::uint8_t* next, int j)
-{
-    return j < 40 ? expand_pair(w, j) : load_pair(w, next, j - 40);
+    __m128i x, t1, t2, t3;
+    __asm__ volatile(
+        "movdqu  -120(%[w]), %[t1]\n\t"  /* W[i-15], W[i-14] */
+        "movdqa  %[t1], %[t2]\n\t"
+        "psrlq   $1, %[t2]\n\t"
+        "movdqa  %[t1], %[t3]\n\t"
+        "psrlq   $7, %[t3]\n\t"
+        "pxor    %[t3], %[t2]\n\t"
+        "movdqa  %[t1], %[t3]\n\t"
+        "psllq   $63, %[t3]\n\t"
+        "pxor    %[t3], %[t2]\n\t"
+        "pshufb  %[rot8], %[t1]\n\t"
+        "pxor    %[t1], %[t2]\n\t"       /* sigma0 */
+        "movdqa  -128(%[w]), %[x]\n\t"   /* W[i-16], W[i-15] */
+        "paddq   %[t2], %[x]\n\t"
+        "movdqu  -56(%[w]), %[t1]\n\t"   /* W[i-7], W[i-6] */
+        "paddq   %[t1], %[x]\n\t"
+        "movdqa  -16(%[w]), %[t1]\n\t"   /* W[i-2], W[i-1] */
+        "movdqa  %[t1], %[t2]\n\t"
+        "psrlq   $6, %[t2]\n\t"
+        "movdqa  %[t1], %[t3]\n\t"
+        "psrlq   $19, %[t3]\n\t"
+        "pxor    %[t3], %[t2]\n\t"
+        "psrlq   $42, %[t3]\n\t"         /* >> 61 */
+        "pxor    %[t3], %[t2]\n\t"
+        "psllq   $3, %[t1]\n\t"
+        "pxor    %[t1], %[t2]\n\t"
+        "psllq   $42, %[t1]\n\t"         /* << 45 */
+        "pxor    %[t1], %[t2]\n\t"       /* sigma1 */
+        "paddq   %[t2], %[x]\n\t"
+        "movdqa  %[x], (%[w])\n\t"
+        "paddq   %[k], %[x]"
+        : [x] "=x"(x), [t1] "=x"(t1), [t2] "=x"(t2), [t3] "=x"(t3)
+        : [w] "r"(w + 2 * j), [k] "m"(*reinterpret_cast<const __m128i*>(sha512_round_constants + 2 * j)),
+          [rot8] "m"(*reinterpret_cast<const __m128i*>(rotate_right_8))
+        : "memory");
+    return x;
 }
 
 }  // namespace crypto::detail::sha512_vector

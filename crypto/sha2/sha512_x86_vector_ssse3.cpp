@@ -100,13 +100,25 @@ static_assert(sizeof(round_slot) == 48, "the round's offsets assume 48-byte slot
                 : "memory");                                                                             \
     } while (0)
 
-// Stores a schedule pair as the inputs of its two rounds, each word in a
-// low lane; pairs 40 and up are the next block's first ones.
-#define KELVORA_SHA512_STORE_PAIR(slots, j, pair)                          \
+// Stores schedule pair j as the inputs of its two rounds, each word in a
+// low lane.
+#define KELVORA_SHA512_STORE_PAIR(j, pair)                                 \
     do {                                                                   \
         const __m128i pair_ = (pair);                                      \
-        (slots)[2 * ((j) % 40)].wk = pair_;                                \
-        (slots)[2 * ((j) % 40) + 1].wk = _mm_unpackhi_epi64(pair_, pair_); \
+        slots[2 * (j)].wk = pair_;                                         \
+        slots[2 * (j) + 1].wk = _mm_unpackhi_epi64(pair_, pair_);          \
+    } while (0)
+
+// Rounds t to t+3, and schedule pairs j and j+1 produced by `step`
+// (expand_pair or load_pair with its arguments but the pair).
+#define KELVORA_SHA512_FOUR_ROUNDS(t, j, step, ...)                        \
+    do {                                                                   \
+        KELVORA_SHA512_LOW_ROUND(t, maj_x, maj_y);                         \
+        KELVORA_SHA512_LOW_ROUND((t) + 1, maj_y, maj_x);                   \
+        KELVORA_SHA512_STORE_PAIR(j, step(__VA_ARGS__, j));                \
+        KELVORA_SHA512_LOW_ROUND((t) + 2, maj_x, maj_y);                   \
+        KELVORA_SHA512_LOW_ROUND((t) + 3, maj_y, maj_x);                   \
+        KELVORA_SHA512_STORE_PAIR((j) + 1, step(__VA_ARGS__, (j) + 1));    \
     } while (0)
 
 KELVORA_SHA512_ENTRY("sse2,ssse3")
@@ -114,7 +126,7 @@ void compress_low_lane(std::uint64_t* state, const std::uint8_t* blocks, std::si
 {
     alignas(16) std::uint64_t w[80];
     alignas(16) round_slot slots[84];
-    for (int j = 0; j < 8; ++j) KELVORA_SHA512_STORE_PAIR(slots, j, load_pair(w, blocks, j));
+    for (int j = 0; j < 8; ++j) KELVORA_SHA512_STORE_PAIR(j, load_pair(w, blocks, j));
 
     for (; count != 0; --count, blocks += 128) {
         // The last sixteen rounds load the next block, or this one again
@@ -126,14 +138,10 @@ void compress_low_lane(std::uint64_t* state, const std::uint8_t* blocks, std::si
         }
         __m128i a = slots[3].a, e = slots[3].e;
         __m128i maj_x = _mm_xor_si128(slots[2].a, slots[1].a), maj_y;
-        for (int t = 0; t < 80; t += 4) {
-            KELVORA_SHA512_LOW_ROUND(t, maj_x, maj_y);
-            KELVORA_SHA512_LOW_ROUND(t + 1, maj_y, maj_x);
-            KELVORA_SHA512_STORE_PAIR(slots, t / 2 + 8, pair_ahead(w, next, t / 2 + 8));
-            KELVORA_SHA512_LOW_ROUND(t + 2, maj_x, maj_y);
-            KELVORA_SHA512_LOW_ROUND(t + 3, maj_y, maj_x);
-            KELVORA_SHA512_STORE_PAIR(slots, t / 2 + 9, pair_ahead(w, next, t / 2 + 9));
-        }
+        // Rounds 0 to 63 expand the words of rounds 16 to 79; the last
+        // sixteen load the next block's first words.
+        for (int t = 0; t < 64; t += 4) KELVORA_SHA512_FOUR_ROUNDS(t, t / 2 + 8, expand_pair, w);
+        for (int t = 64; t < 80; t += 4) KELVORA_SHA512_FOUR_ROUNDS(t, t / 2 - 32, load_pair, w, next);
         for (int i = 0; i < 4; ++i) {
             _mm_storel_epi64(reinterpret_cast<__m128i*>(state + i),
                              _mm_add_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(state + i)),
@@ -145,6 +153,7 @@ void compress_low_lane(std::uint64_t* state, const std::uint8_t* blocks, std::si
     }
 }
 
+#undef KELVORA_SHA512_FOUR_ROUNDS
 #undef KELVORA_SHA512_STORE_PAIR
 #undef KELVORA_SHA512_LOW_ROUND
 
