@@ -7,11 +7,12 @@
 // The rounds run on the low lane. Only a and e, which every round reads
 // right after computing them, and the b ^ c that Maj reuses, stay in
 // registers; every new a and e is also written to a frame in memory, where the
-// later rounds read b, d, f, g and h as memory operands (a value written in
-// round t is b two rounds later, d four rounds later, and so on). That leaves
-// five of the eight vector registers of the i686 build for the round's
-// temporaries, so nothing spills, and the message schedule
-// (sha512_x86_vector_schedule.h) is interleaved into the spare slots.
+// later rounds read b, d, f, g and h as memory operands (the a written by
+// round t is b for round t + 2 and d for round t + 4). That leaves
+// four of the eight vector registers of the i686 build for the round's
+// temporaries and, between rounds, for the message schedule
+// (sha512_x86_vector_schedule.h), which is interleaved into the spare slots;
+// nothing spills.
 //
 // The round is written in assembly: with intrinsics the compiler keeps all
 // eight working variables in registers and spills inside the dependency
@@ -40,64 +41,68 @@ struct round_slot {
 };
 static_assert(sizeof(round_slot) == 48, "the round's offsets assume 48-byte slots");
 
-// Round t on the low lanes. `carry_in` holds b ^ c and is consumed;
-// `carry_out` receives a ^ b, the next round's b ^ c. Sigma1 and Sigma0 are built from shifts of
-// shifts, (e >> 14) >> 4 = e >> 18 and so on, which needs one copy less
-// than shifting e afresh for each term.
-#define KELVORA_SHA512_LOW_ROUND(t, carry_in, carry_out)                                                              \
-    do {                                                                                                 \
-        __m128i t0, t1, t2;                                                                              \
-        __asm__ volatile("movdqa  16(%[s]), %[t0]\n\t"                                                                \
-                "paddq   32(%[s]), %[t0]\n\t"  /* h + W + K */                                              \
-                "movdqa  112(%[s]), %[t1]\n\t"                                                                \
-                "pxor    64(%[s]), %[t1]\n\t"                                                                \
-                "pand    %[e], %[t1]\n\t"                                                                \
-                "pxor    64(%[s]), %[t1]\n\t"   /* Ch(e, f, g) = g ^ (e & (f ^ g)) */                        \
-                "paddq   %[t1], %[t0]\n\t"                                                               \
-                "movdqa  %[e], %[t1]\n\t"                                                                \
-                "psrlq   $14, %[t1]\n\t"                                                                 \
-                "movdqa  %[t1], %[t2]\n\t"                                                               \
-                "psrlq   $4, %[t2]\n\t"     /* e >> 18 */                                                \
-                "pxor    %[t2], %[t1]\n\t"                                                               \
-                "psrlq   $23, %[t2]\n\t"    /* e >> 41 */                                                \
-                "pxor    %[t2], %[t1]\n\t"                                                               \
-                "movdqa  %[e], %[t2]\n\t"                                                                \
-                "psllq   $23, %[t2]\n\t"                                                                 \
-                "movdqa  %[t2], %[ab]\n\t"                                                               \
-                "psllq   $23, %[ab]\n\t"    /* e << 46 */                                                \
-                "pxor    %[ab], %[t2]\n\t"                                                               \
-                "psllq   $4, %[ab]\n\t"     /* e << 50 */                                                \
-                "pxor    %[ab], %[t2]\n\t"                                                               \
-                "pxor    %[t2], %[t1]\n\t"  /* Sigma1(e) */                                              \
-                "paddq   %[t1], %[t0]\n\t"  /* T1 */                                                     \
-                "movdqa  0(%[s]), %[e]\n\t"                                                                 \
-                "paddq   %[t0], %[e]\n\t"   /* new e = d + T1 */                                         \
-                "movdqa  %[e], 208(%[s])\n\t"                                                             \
-                "movdqa  %[a], %[ab]\n\t"                                                                \
-                "pxor    96(%[s]), %[ab]\n\t"                                                                \
-                "pand    %[ab], %[bc]\n\t"                                                               \
-                "pxor    96(%[s]), %[bc]\n\t"   /* Maj(a, b, c) = b ^ ((a ^ b) & (b ^ c)) */                 \
-                "paddq   %[bc], %[t0]\n\t"                                                               \
-                "movdqa  %[a], %[t1]\n\t"                                                                \
-                "psrlq   $28, %[t1]\n\t"                                                                 \
-                "movdqa  %[t1], %[t2]\n\t"                                                               \
-                "psrlq   $6, %[t2]\n\t"     /* a >> 34 */                                                \
-                "pxor    %[t2], %[t1]\n\t"                                                               \
-                "psrlq   $5, %[t2]\n\t"     /* a >> 39 */                                                \
-                "pxor    %[t2], %[t1]\n\t"                                                               \
-                "psllq   $25, %[a]\n\t"                                                                  \
-                "pxor    %[a], %[t1]\n\t"                                                                \
-                "psllq   $5, %[a]\n\t"      /* a << 30 */                                                \
-                "pxor    %[a], %[t1]\n\t"                                                                \
-                "psllq   $6, %[a]\n\t"      /* a << 36 */                                                \
-                "pxor    %[a], %[t1]\n\t"   /* Sigma0(a) */                                              \
-                "paddq   %[t1], %[t0]\n\t"                                                               \
-                "movdqa  %[t0], %[a]\n\t"   /* new a = T1 + T2 */                                        \
-                "movdqa  %[t0], 192(%[s])"                                                                \
-                : [a] "+x"(a), [e] "+x"(e), [bc] "+x"(carry_in), [ab] "=x"(carry_out), [t0] "=x"(t0), [t1] "=x"(t1), \
-                  [t2] "=x"(t2)                                                        \
-                : [s] "r"(slots + (t))                                                                   \
-                : "memory");                                                                             \
+// Round t on the low lanes, with `s` pointing at slot t: d at offset 0, h
+// at 16, W[t] + K[t] at 32, g at 64 (slot t + 1), b and f at 96 and 112
+// (slot t + 2); the new a and e go to 192 and 208 (slot t + 4). `carry_in`
+// holds b ^ c and is consumed; `carry_out` receives a ^ b, the next round's
+// b ^ c. Sigma1 and Sigma0 are built from shifts of shifts, (e >> 14) >> 4 =
+// e >> 18 and so on, which needs fewer copies than shifting e afresh for
+// each term. The frame is memory the compiler does not see through the
+// operands, hence the memory clobber.
+#define KELVORA_SHA512_LOW_ROUND(t, carry_in, carry_out)                                                        \
+    do {                                                                                                        \
+        __m128i t0, t1, t2;                                                                                     \
+        __asm__ volatile("movdqa  16(%[s]), %[t0]\n\t"         /* h */                                          \
+                         "paddq   32(%[s]), %[t0]\n\t"         /* h + W + K */                                  \
+                         "movdqa  112(%[s]), %[t1]\n\t"        /* f */                                          \
+                         "pxor    64(%[s]), %[t1]\n\t"         /* f ^ g */                                      \
+                         "pand    %[e], %[t1]\n\t"                                                              \
+                         "pxor    64(%[s]), %[t1]\n\t"         /* Ch(e, f, g) = g ^ (e & (f ^ g)) */            \
+                         "paddq   %[t1], %[t0]\n\t"                                                             \
+                         "movdqa  %[e], %[t1]\n\t"                                                              \
+                         "psrlq   $14, %[t1]\n\t"                                                               \
+                         "movdqa  %[t1], %[t2]\n\t"                                                             \
+                         "psrlq   $4, %[t2]\n\t"               /* e >> 18 */                                    \
+                         "pxor    %[t2], %[t1]\n\t"                                                             \
+                         "psrlq   $23, %[t2]\n\t"              /* e >> 41 */                                    \
+                         "pxor    %[t2], %[t1]\n\t"                                                             \
+                         "movdqa  %[e], %[t2]\n\t"                                                              \
+                         "psllq   $23, %[t2]\n\t"                                                               \
+                         "movdqa  %[t2], %[ab]\n\t"                                                             \
+                         "psllq   $23, %[ab]\n\t"              /* e << 46 */                                    \
+                         "pxor    %[ab], %[t2]\n\t"                                                             \
+                         "psllq   $4, %[ab]\n\t"               /* e << 50 */                                    \
+                         "pxor    %[ab], %[t2]\n\t"                                                             \
+                         "pxor    %[t2], %[t1]\n\t"            /* Sigma1(e) */                                  \
+                         "paddq   %[t1], %[t0]\n\t"            /* T1 */                                         \
+                         "movdqa  0(%[s]), %[e]\n\t"           /* d */                                          \
+                         "paddq   %[t0], %[e]\n\t"             /* the new e = d + T1 */                         \
+                         "movdqa  %[e], 208(%[s])\n\t"                                                          \
+                         "movdqa  %[a], %[ab]\n\t"                                                              \
+                         "pxor    96(%[s]), %[ab]\n\t"         /* a ^ b */                                      \
+                         "pand    %[ab], %[bc]\n\t"                                                             \
+                         "pxor    96(%[s]), %[bc]\n\t"         /* Maj(a, b, c) = b ^ ((a ^ b) & (b ^ c)) */     \
+                         "paddq   %[bc], %[t0]\n\t"                                                             \
+                         "movdqa  %[a], %[t1]\n\t"                                                              \
+                         "psrlq   $28, %[t1]\n\t"                                                               \
+                         "movdqa  %[t1], %[t2]\n\t"                                                             \
+                         "psrlq   $6, %[t2]\n\t"               /* a >> 34 */                                    \
+                         "pxor    %[t2], %[t1]\n\t"                                                             \
+                         "psrlq   $5, %[t2]\n\t"               /* a >> 39 */                                    \
+                         "pxor    %[t2], %[t1]\n\t"                                                             \
+                         "psllq   $25, %[a]\n\t"                                                                \
+                         "pxor    %[a], %[t1]\n\t"                                                              \
+                         "psllq   $5, %[a]\n\t"                /* a << 30 */                                    \
+                         "pxor    %[a], %[t1]\n\t"                                                              \
+                         "psllq   $6, %[a]\n\t"                /* a << 36 */                                    \
+                         "pxor    %[a], %[t1]\n\t"             /* Sigma0(a) */                                  \
+                         "paddq   %[t1], %[t0]\n\t"                                                             \
+                         "movdqa  %[t0], %[a]\n\t"             /* the new a = T1 + T2 */                        \
+                         "movdqa  %[t0], 192(%[s])"                                                             \
+                         : [a] "+x"(a), [e] "+x"(e), [bc] "+x"(carry_in), [ab] "=x"(carry_out),                 \
+                           [t0] "=x"(t0), [t1] "=x"(t1), [t2] "=x"(t2)                                          \
+                         : [s] "r"(slots + (t))                                                                 \
+                         : "memory");                                                                           \
     } while (0)
 
 // Stores schedule pair j as the inputs of its two rounds, each word in a
