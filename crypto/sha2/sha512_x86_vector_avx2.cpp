@@ -98,6 +98,9 @@ alignas(16) const std::uint64_t high_lane[2] = {0, ~0ull};
 KELVORA_SHA512_ENTRY("avx2")
 void compress_paired(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count)
 {
+    // The first block's words are loaded before the loop: nothing to read
+    // without one.
+    if (count == 0) return;
     alignas(16) std::uint64_t w[80];
     alignas(16) __m128i wk[80];
     for (int j = 0; j < 8; ++j) KELVORA_SHA512_STORE_PAIR(j, load_pair(w, blocks, j));

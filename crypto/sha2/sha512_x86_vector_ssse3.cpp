@@ -129,6 +129,9 @@ static_assert(sizeof(round_slot) == 48, "the round's offsets assume 48-byte slot
 KELVORA_SHA512_ENTRY("sse2,ssse3")
 void compress_low_lane(std::uint64_t* state, const std::uint8_t* blocks, std::size_t count)
 {
+    // The first block's words are loaded before the loop: nothing to read
+    // without one.
+    if (count == 0) return;
     alignas(16) std::uint64_t w[80];
     alignas(16) round_slot slots[84];
     for (int j = 0; j < 8; ++j) KELVORA_SHA512_STORE_PAIR(j, load_pair(w, blocks, j));
