@@ -41,63 +41,60 @@ struct round_slot {
 };
 static_assert(sizeof(round_slot) == 48, "the round's offsets assume 48-byte slots");
 
+// Assembly text for (acc >> s1) ^ (acc >> (s1 + s2)) ^ (acc >> (s1 + s2 +
+// s3)) into acc, `shift` being psrlq, or the same with left shifts (psllq):
+// each shift continues from the one before. Clobbers `tmp`.
+#define KELVORA_SHA512_SHIFT_CHAIN(shift, acc, tmp, s1, s2, s3)                                                 \
+    shift "   $" #s1 ", %[" #acc "]\n\t"                                                                        \
+    "movdqa  %[" #acc "], %[" #tmp "]\n\t"                                                                      \
+    shift "   $" #s2 ", %[" #tmp "]\n\t"                                                                        \
+    "pxor    %[" #tmp "], %[" #acc "]\n\t"                                                                      \
+    shift "   $" #s3 ", %[" #tmp "]\n\t"                                                                        \
+    "pxor    %[" #tmp "], %[" #acc "]\n\t"
+
+// Assembly text for ROTR(x, n1) ^ ROTR(x, n2) ^ ROTR(x, n3) into `sum`,
+// with n1 < n2 < n3: the right shifts from a copy by r1 = n1, r2 = n2 - n1
+// and r3 = n3 - n2, the left shifts in x by l1 = 64 - n3, l2 = n3 - n2 and
+// l3 = n2 - n1. Two chains of dependent shifts joined at the end: depth
+// five, three fewer copies than shifting x afresh for each term. Clobbers x
+// and `tmp`.
+#define KELVORA_SHA512_ROTATIONS(x, sum, tmp, r1, r2, r3, l1, l2, l3)                                           \
+    "movdqa  %[" #x "], %[" #sum "]\n\t"                                                                        \
+    KELVORA_SHA512_SHIFT_CHAIN("psrlq", sum, tmp, r1, r2, r3)                                                   \
+    KELVORA_SHA512_SHIFT_CHAIN("psllq", x, tmp, l1, l2, l3)                                                     \
+    "pxor    %[" #x "], %[" #sum "]\n\t"
+
 // Round t on the low lanes, with `s` pointing at slot t: d at offset 0, h
 // at 16, W[t] + K[t] at 32, g at 64 (slot t + 1), b and f at 96 and 112
 // (slot t + 2); the new a and e go to 192 and 208 (slot t + 4). `carry_in`
 // holds b ^ c and is consumed; `carry_out` receives a ^ b, the next round's
-// b ^ c. Sigma1 and Sigma0 are built from shifts of shifts, (e >> 14) >> 4 =
-// e >> 18 and so on, which needs fewer copies than shifting e afresh for
-// each term. The frame is memory the compiler does not see through the
-// operands, hence the memory clobber.
+// b ^ c. Ch(e, f, g) = g ^ (e & (f ^ g)), Maj(a, b, c) = b ^ ((a ^ b) &
+// (b ^ c)). The old a and e may be clobbered: the frame holds them. The frame
+// is memory the compiler does not see through the operands, hence the memory
+// clobber.
 #define KELVORA_SHA512_LOW_ROUND(t, carry_in, carry_out)                                                        \
     do {                                                                                                        \
         __m128i t0, t1, t2;                                                                                     \
-        __asm__ volatile("movdqa  16(%[s]), %[t0]\n\t"         /* h */                                          \
-                         "paddq   32(%[s]), %[t0]\n\t"         /* h + W + K */                                  \
-                         "movdqa  112(%[s]), %[t1]\n\t"        /* f */                                          \
-                         "pxor    64(%[s]), %[t1]\n\t"         /* f ^ g */                                      \
+        __asm__ volatile("movdqa  16(%[s]), %[t0]\n\t"                              /* h */                     \
+                         "paddq   32(%[s]), %[t0]\n\t"                              /* h + W + K */             \
+                         "movdqa  112(%[s]), %[t1]\n\t"                             /* f */                     \
+                         "pxor    64(%[s]), %[t1]\n\t"                              /* f ^ g */                 \
                          "pand    %[e], %[t1]\n\t"                                                              \
-                         "pxor    64(%[s]), %[t1]\n\t"         /* Ch(e, f, g) = g ^ (e & (f ^ g)) */            \
+                         "pxor    64(%[s]), %[t1]\n\t"                              /* Ch(e, f, g) */           \
                          "paddq   %[t1], %[t0]\n\t"                                                             \
-                         "movdqa  %[e], %[t1]\n\t"                                                              \
-                         "psrlq   $14, %[t1]\n\t"                                                               \
-                         "movdqa  %[t1], %[t2]\n\t"                                                             \
-                         "psrlq   $4, %[t2]\n\t"               /* e >> 18 */                                    \
-                         "pxor    %[t2], %[t1]\n\t"                                                             \
-                         "psrlq   $23, %[t2]\n\t"              /* e >> 41 */                                    \
-                         "pxor    %[t2], %[t1]\n\t"                                                             \
-                         "movdqa  %[e], %[t2]\n\t"                                                              \
-                         "psllq   $23, %[t2]\n\t"                                                               \
-                         "movdqa  %[t2], %[ab]\n\t"                                                             \
-                         "psllq   $23, %[ab]\n\t"              /* e << 46 */                                    \
-                         "pxor    %[ab], %[t2]\n\t"                                                             \
-                         "psllq   $4, %[ab]\n\t"               /* e << 50 */                                    \
-                         "pxor    %[ab], %[t2]\n\t"                                                             \
-                         "pxor    %[t2], %[t1]\n\t"            /* Sigma1(e) */                                  \
-                         "paddq   %[t1], %[t0]\n\t"            /* T1 */                                         \
-                         "movdqa  0(%[s]), %[e]\n\t"           /* d */                                          \
-                         "paddq   %[t0], %[e]\n\t"             /* the new e = d + T1 */                         \
+                         KELVORA_SHA512_ROTATIONS(e, t1, t2, 14, 4, 23, 23, 23, 4)  /* Sigma1(e) */             \
+                         "paddq   %[t1], %[t0]\n\t"                                 /* T1 */                    \
+                         "movdqa  0(%[s]), %[e]\n\t"                                /* d */                     \
+                         "paddq   %[t0], %[e]\n\t"                                  /* the new e = d + T1 */    \
                          "movdqa  %[e], 208(%[s])\n\t"                                                          \
                          "movdqa  %[a], %[ab]\n\t"                                                              \
-                         "pxor    96(%[s]), %[ab]\n\t"         /* a ^ b */                                      \
+                         "pxor    96(%[s]), %[ab]\n\t"                              /* a ^ b */                 \
                          "pand    %[ab], %[bc]\n\t"                                                             \
-                         "pxor    96(%[s]), %[bc]\n\t"         /* Maj(a, b, c) = b ^ ((a ^ b) & (b ^ c)) */     \
+                         "pxor    96(%[s]), %[bc]\n\t"                              /* Maj(a, b, c) */          \
                          "paddq   %[bc], %[t0]\n\t"                                                             \
-                         "movdqa  %[a], %[t1]\n\t"                                                              \
-                         "psrlq   $28, %[t1]\n\t"                                                               \
-                         "movdqa  %[t1], %[t2]\n\t"                                                             \
-                         "psrlq   $6, %[t2]\n\t"               /* a >> 34 */                                    \
-                         "pxor    %[t2], %[t1]\n\t"                                                             \
-                         "psrlq   $5, %[t2]\n\t"               /* a >> 39 */                                    \
-                         "pxor    %[t2], %[t1]\n\t"                                                             \
-                         "psllq   $25, %[a]\n\t"                                                                \
-                         "pxor    %[a], %[t1]\n\t"                                                              \
-                         "psllq   $5, %[a]\n\t"                /* a << 30 */                                    \
-                         "pxor    %[a], %[t1]\n\t"                                                              \
-                         "psllq   $6, %[a]\n\t"                /* a << 36 */                                    \
-                         "pxor    %[a], %[t1]\n\t"             /* Sigma0(a) */                                  \
+                         KELVORA_SHA512_ROTATIONS(a, t1, t2, 28, 6, 5, 25, 5, 6)    /* Sigma0(a) */             \
                          "paddq   %[t1], %[t0]\n\t"                                                             \
-                         "movdqa  %[t0], %[a]\n\t"             /* the new a = T1 + T2 */                        \
+                         "movdqa  %[t0], %[a]\n\t"                                  /* the new a = T1 + T2 */   \
                          "movdqa  %[t0], 192(%[s])"                                                             \
                          : [a] "+x"(a), [e] "+x"(e), [bc] "+x"(carry_in), [ab] "=x"(carry_out),                 \
                            [t0] "=x"(t0), [t1] "=x"(t1), [t2] "=x"(t2)                                          \
@@ -164,6 +161,8 @@ void compress_low_lane(std::uint64_t* state, const std::uint8_t* blocks, std::si
 #undef KELVORA_SHA512_FOUR_ROUNDS
 #undef KELVORA_SHA512_STORE_PAIR
 #undef KELVORA_SHA512_LOW_ROUND
+#undef KELVORA_SHA512_ROTATIONS
+#undef KELVORA_SHA512_SHIFT_CHAIN
 
 }  // namespace
 
