@@ -13,7 +13,9 @@
 // The round is written in assembly: it needs the four pairs plus four
 // temporaries, exactly the eight vector registers of the i686 build, and the
 // compiler, given the same code as intrinsics, spills inside the dependency
-// chain.
+// chain. The schedule is shared with the SSSE3 form in its legacy SSE
+// encoding; mixing that with VEX costs nothing here, as nothing writes the
+// upper halves of the 256-bit registers.
 #include "crypto/sha2/sha512_dispatch.h"
 
 #if defined(__x86_64__) || defined(__i386__)
