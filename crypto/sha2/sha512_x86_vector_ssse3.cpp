@@ -32,8 +32,9 @@ using namespace sha512_vector;
 
 // What round t of a block reads from memory, in the low lanes: slot t + 4
 // receives its new a and e, so it finds a, b, c and d in slots t + 3, t + 2,
-// t + 1 and t (e to h likewise), and W[t] + K[t] in slot t. One pointer then
-// reaches every operand of the round at a fixed offset.
+// t + 1 and t (e to h likewise). W[t] + K[t] and W[t+1] + K[t+1] for an even
+// t share slot t, as the schedule produces them. One pointer then reaches
+// every operand of the round at a fixed offset.
 struct round_slot {
     __m128i a;
     __m128i e;
@@ -65,18 +66,19 @@ static_assert(sizeof(round_slot) == 48, "the round's offsets assume 48-byte slot
     "pxor    %[" #x "], %[" #sum "]\n\t"
 
 // Round t on the low lanes, with `s` pointing at slot t: d at offset 0, h
-// at 16, W[t] + K[t] at 32, g at 64 (slot t + 1), b and f at 96 and 112
-// (slot t + 2); the new a and e go to 192 and 208 (slot t + 4). `carry_in`
-// holds b ^ c and is consumed; `carry_out` receives a ^ b, the next round's
-// b ^ c. Ch(e, f, g) = g ^ (e & (f ^ g)), Maj(a, b, c) = b ^ ((a ^ b) &
-// (b ^ c)). The old a and e may be clobbered: the frame holds them. The frame
-// is memory the compiler does not see through the operands, hence the memory
-// clobber.
-#define KELVORA_SHA512_LOW_ROUND(t, carry_in, carry_out)                                                        \
+// at 16, W[t] + K[t] at `wk_offset` (32 for an even t, -8 for an odd one;
+// eight bytes, so no alignment needed), g at 64 (slot t + 1), b and f at 96
+// and 112 (slot t + 2); the new a and e go to 192 and 208 (slot t + 4).
+// `carry_in` holds b ^ c and is consumed; `carry_out` receives a ^ b, the
+// next round's b ^ c. Ch(e, f, g) = g ^ (e & (f ^ g)), Maj(a, b, c) =
+// b ^ ((a ^ b) & (b ^ c)). The old a and e may be clobbered: the frame holds
+// them. The frame is memory the compiler does not see through the operands,
+// hence the memory clobber.
+#define KELVORA_SHA512_LOW_ROUND(t, wk_offset, carry_in, carry_out)                                             \
     do {                                                                                                        \
         __m128i t0, t1, t2;                                                                                     \
-        __asm__ volatile("movdqa  16(%[s]), %[t0]\n\t"                              /* h */                     \
-                         "paddq   32(%[s]), %[t0]\n\t"                              /* h + W + K */             \
+        __asm__ volatile("movq    " #wk_offset "(%[s]), %[t0]\n\t"                  /* W + K */                 \
+                         "paddq   16(%[s]), %[t0]\n\t"                              /* h + W + K */             \
                          "movdqa  112(%[s]), %[t1]\n\t"                             /* f */                     \
                          "pxor    64(%[s]), %[t1]\n\t"                              /* f ^ g */                 \
                          "pand    %[e], %[t1]\n\t"                                                              \
@@ -102,24 +104,20 @@ static_assert(sizeof(round_slot) == 48, "the round's offsets assume 48-byte slot
                          : "memory");                                                                           \
     } while (0)
 
-// Stores schedule pair j as the inputs of its two rounds, each word in a
-// low lane.
-#define KELVORA_SHA512_STORE_PAIR(j, pair)                                 \
-    do {                                                                   \
-        const __m128i pair_ = (pair);                                      \
-        slots[2 * (j)].wk = pair_;                                         \
-        slots[2 * (j) + 1].wk = _mm_unpackhi_epi64(pair_, pair_);          \
-    } while (0)
+// Stores schedule pair j, the inputs of rounds 2j and 2j+1, in slot 2j:
+// the first round reads it at offset 32 from its slot, the second at offset
+// -8 from its own.
+#define KELVORA_SHA512_STORE_PAIR(j, pair) (slots[2 * (j)].wk = (pair))
 
 // Rounds t to t+3, and schedule pairs j and j+1 produced by `step`
 // (expand_pair or load_pair with its arguments but the pair).
 #define KELVORA_SHA512_FOUR_ROUNDS(t, j, step, ...)                        \
     do {                                                                   \
-        KELVORA_SHA512_LOW_ROUND(t, maj_x, maj_y);                         \
-        KELVORA_SHA512_LOW_ROUND((t) + 1, maj_y, maj_x);                   \
+        KELVORA_SHA512_LOW_ROUND(t, 32, maj_x, maj_y);                     \
+        KELVORA_SHA512_LOW_ROUND((t) + 1, -8, maj_y, maj_x);               \
         KELVORA_SHA512_STORE_PAIR(j, step(__VA_ARGS__, j));                \
-        KELVORA_SHA512_LOW_ROUND((t) + 2, maj_x, maj_y);                   \
-        KELVORA_SHA512_LOW_ROUND((t) + 3, maj_y, maj_x);                   \
+        KELVORA_SHA512_LOW_ROUND((t) + 2, 32, maj_x, maj_y);               \
+        KELVORA_SHA512_LOW_ROUND((t) + 3, -8, maj_y, maj_x);               \
         KELVORA_SHA512_STORE_PAIR((j) + 1, step(__VA_ARGS__, (j) + 1));    \
     } while (0)
 
