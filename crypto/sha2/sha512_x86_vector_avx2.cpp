@@ -40,50 +40,45 @@ alignas(16) const std::uint64_t high_lane[2] = {0, ~0ull};
 #define KELVORA_SHA512_M128(p) (*reinterpret_cast<const __m128i*>(p))
 
 // One round. x1 = (a, e), x2 = (b, f), x3 = (c, g), x4 = (d, h); `entry`
-// holds (0, W[t] + K[t]). The new (a, e) = (T1 + T2, d + T1) replaces x4,
-// and the caller rotates the roles.
-#define KELVORA_SHA512_PAIRED_ROUND(x1, x2, x3, x4, entry)                                                \
-    do {                                                                                               \
-        __m128i t0, t1, t2, t3;                                                                        \
-        __asm__("vpand       %[high], %[p4], %[t0]\n\t"   /* (0, h) */                                 \
-                "vpaddq      %[wk], %[t0], %[t0]\n\t"     /* (0, h + W + K) */                         \
-                "vpand       %[low], %[p3], %[t1]\n\t"    /* (c, 0) */                                 \
-                "vpxor       %[p1], %[t1], %[t1]\n\t"     /* (a ^ c, e) */                             \
-                "vpxor       %[p2], %[p3], %[t2]\n\t"     /* (b ^ c, f ^ g) */                         \
-                "vpand       %[t2], %[t1], %[t1]\n\t"                                                  \
-                "vpxor       %[p3], %[t1], %[t1]\n\t"     /* (Maj, Ch) */                              \
-                "vpaddq      %[t1], %[t0], %[t0]\n\t"                                                  \
-                "vpsrlvq     %[r1], %[p1], %[t1]\n\t"                                                  \
-                "vpsllvq     %[l1], %[p1], %[t2]\n\t"                                                  \
-                "vpxor       %[t2], %[t1], %[t1]\n\t"                                                  \
-                "vpsrlvq     %[r2], %[p1], %[t2]\n\t"                                                  \
-                "vpsllvq     %[l2], %[p1], %[t3]\n\t"                                                  \
-                "vpxor       %[t3], %[t2], %[t2]\n\t"                                                  \
-                "vpsrlvq     %[r3], %[p1], %[t3]\n\t"                                                  \
-                "vpxor       %[t2], %[t1], %[t1]\n\t"                                                  \
-                "vpsllvq     %[l3], %[p1], %[t2]\n\t"                                                  \
-                "vpxor       %[t2], %[t3], %[t3]\n\t"                                                  \
-                "vpxor       %[t3], %[t1], %[t1]\n\t"     /* (Sigma0(a), Sigma1(e)) */                 \
-                "vpaddq      %[t0], %[t1], %[t1]\n\t"     /* (T2, T1) */                               \
-                "vpunpckhqdq %[t1], %[t1], %[t0]\n\t"     /* (T1, T1) */                               \
-                "vpunpcklqdq %[p4], %[t1], %[p4]\n\t"     /* (T2, d) */                                \
-                "vpaddq      %[t0], %[p4], %[p4]"                                                      \
-                : [p4] "+x"(x4), [t0] "=&x"(t0), [t1] "=&x"(t1), [t2] "=&x"(t2), [t3] "=&x"(t3)          \
-                : [p1] "x"(x1), [p2] "x"(x2), [p3] "x"(x3), [wk] "m"(entry),                              \
-                  [low] "m"(KELVORA_SHA512_M128(low_lane)), [high] "m"(KELVORA_SHA512_M128(high_lane)), \
+// is W[t] + K[t]. The new (a, e) = (T1 + T2, d + T1) replaces x4, and the
+// caller rotates the roles.
+#define KELVORA_SHA512_PAIRED_ROUND(x1, x2, x3, x4, entry)                                                      \
+    do {                                                                                                        \
+        __m128i t0, t1, t2, t3;                                                                                 \
+        __asm__("vpbroadcastq %[wk], %[t0]\n\t"           /* (W + K, W + K) */                                  \
+                "vpaddq       %[p4], %[t0], %[t0]\n\t"    /* (d + W + K, h + W + K) */                          \
+                "vpand        %[high], %[t0], %[t0]\n\t"  /* (0, h + W + K) */                                  \
+                "vpand        %[low], %[p3], %[t1]\n\t"   /* (c, 0) */                                          \
+                "vpxor        %[p1], %[t1], %[t1]\n\t"    /* (a ^ c, e) */                                      \
+                "vpxor        %[p2], %[p3], %[t2]\n\t"    /* (b ^ c, f ^ g) */                                  \
+                "vpand        %[t2], %[t1], %[t1]\n\t"                                                          \
+                "vpxor        %[p3], %[t1], %[t1]\n\t"    /* (Maj, Ch) */                                       \
+                "vpaddq       %[t1], %[t0], %[t0]\n\t"                                                          \
+                "vpsrlvq      %[r1], %[p1], %[t1]\n\t"                                                          \
+                "vpsllvq      %[l1], %[p1], %[t2]\n\t"                                                          \
+                "vpxor        %[t2], %[t1], %[t1]\n\t"                                                          \
+                "vpsrlvq      %[r2], %[p1], %[t2]\n\t"                                                          \
+                "vpsllvq      %[l2], %[p1], %[t3]\n\t"                                                          \
+                "vpxor        %[t3], %[t2], %[t2]\n\t"                                                          \
+                "vpsrlvq      %[r3], %[p1], %[t3]\n\t"                                                          \
+                "vpxor        %[t2], %[t1], %[t1]\n\t"                                                          \
+                "vpsllvq      %[l3], %[p1], %[t2]\n\t"                                                          \
+                "vpxor        %[t2], %[t3], %[t3]\n\t"                                                          \
+                "vpxor        %[t3], %[t1], %[t1]\n\t"    /* (Sigma0(a), Sigma1(e)) */                          \
+                "vpaddq       %[t0], %[t1], %[t1]\n\t"    /* (T2, T1) */                                        \
+                "vpunpckhqdq  %[t1], %[t1], %[t0]\n\t"    /* (T1, T1) */                                        \
+                "vpunpcklqdq  %[p4], %[t1], %[p4]\n\t"    /* (T2, d) */                                         \
+                "vpaddq       %[t0], %[p4], %[p4]"                                                              \
+                : [p4] "+x"(x4), [t0] "=&x"(t0), [t1] "=&x"(t1), [t2] "=&x"(t2), [t3] "=&x"(t3)                 \
+                : [p1] "x"(x1), [p2] "x"(x2), [p3] "x"(x3), [wk] "m"(entry),                                    \
+                  [low] "m"(KELVORA_SHA512_M128(low_lane)), [high] "m"(KELVORA_SHA512_M128(high_lane)),         \
                   [r1] "m"(KELVORA_SHA512_M128(sigma_shifts[0])), [l1] "m"(KELVORA_SHA512_M128(sigma_shifts[1])), \
                   [r2] "m"(KELVORA_SHA512_M128(sigma_shifts[2])), [l2] "m"(KELVORA_SHA512_M128(sigma_shifts[3])), \
                   [r3] "m"(KELVORA_SHA512_M128(sigma_shifts[4])), [l3] "m"(KELVORA_SHA512_M128(sigma_shifts[5]))); \
     } while (0)
 
-// Stores schedule pair j, (W[2j] + K[2j], W[2j+1] + K[2j+1]), as the two
-// round inputs (0, W[2j] + K[2j]) and (0, W[2j+1] + K[2j+1]).
-#define KELVORA_SHA512_STORE_PAIR(j, pair)                                  \
-    do {                                                                    \
-        const __m128i pair_ = (pair);                                       \
-        wk[2 * (j)] = _mm_slli_si128(pair_, 8);                             \
-        wk[2 * (j) + 1] = _mm_unpackhi_epi64(_mm_setzero_si128(), pair_);   \
-    } while (0)
+// Stores schedule pair j, W[2j] + K[2j] and W[2j+1] + K[2j+1].
+#define KELVORA_SHA512_STORE_PAIR(j, pair) _mm_store_si128(reinterpret_cast<__m128i*>(wk + 2 * (j)), (pair))
 
 // Rounds t to t+3, and schedule pairs j and j+1 produced by `step`
 // (expand_pair or load_pair with its arguments but the pair).
@@ -104,7 +99,7 @@ void compress_paired(std::uint64_t* state, const std::uint8_t* blocks, std::size
     // without one.
     if (count == 0) return;
     alignas(16) std::uint64_t w[80];
-    alignas(16) __m128i wk[80];
+    alignas(16) std::uint64_t wk[80];
     for (int j = 0; j < 8; ++j) KELVORA_SHA512_STORE_PAIR(j, load_pair(w, blocks, j));
 
     __m128i ae = _mm_set_epi64x(static_cast<long long>(state[4]), static_cast<long long>(state[0]));
