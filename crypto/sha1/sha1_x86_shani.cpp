@@ -59,9 +59,15 @@ void compress(std::uint32_t* h, const std::uint8_t* blocks, std::size_t count)
     __m128i e1 = _mm_setzero_si128();
     __m128i msg[4];
 
+    // The chaining values each block starts from, kept for the final
+    // additions. Volatile so that they stay in memory: short of vector
+    // registers in the i686 build, the compiler otherwise spills the running
+    // state itself, which puts a store and a reload on the chain from one
+    // block to the next.
+    volatile __m128i saved[2];
     for (; count != 0; --count, blocks += 64) {
-        const __m128i abcd_saved = abcd;
-        const __m128i e_saved = e0;
+        saved[0] = abcd;
+        saved[1] = e0;
 
         KELVORA_SHA1_GROUP(0, e0, e1);
         KELVORA_SHA1_GROUP(1, e1, e0);
@@ -84,8 +90,8 @@ void compress(std::uint32_t* h, const std::uint8_t* blocks, std::size_t count)
         KELVORA_SHA1_GROUP(18, e0, e1);
         KELVORA_SHA1_GROUP(19, e1, e0);
 
-        e0 = _mm_sha1nexte_epu32(e0, e_saved);
-        abcd = _mm_add_epi32(abcd, abcd_saved);
+        e0 = _mm_sha1nexte_epu32(e0, saved[1]);
+        abcd = _mm_add_epi32(abcd, saved[0]);
     }
 
     _mm_storeu_si128(reinterpret_cast<__m128i*>(h), _mm_shuffle_epi32(abcd, 0x1B));

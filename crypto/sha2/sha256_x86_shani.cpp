@@ -60,9 +60,15 @@ void compress(std::uint32_t* h, const std::uint8_t* blocks, std::size_t count)
     __m128i cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
     __m128i msg[4];
 
+    // The chaining values each block starts from, kept for the final
+    // additions. Volatile so that they stay in memory: short of vector
+    // registers in the i686 build, the compiler otherwise spills the running
+    // state itself, which puts a store and a reload on the chain from one
+    // block to the next.
+    volatile __m128i saved[2];
     for (; count != 0; --count, blocks += 64) {
-        const __m128i abef_saved = abef;
-        const __m128i cdgh_saved = cdgh;
+        saved[0] = abef;
+        saved[1] = cdgh;
 
         KELVORA_SHA256_GROUP(0);
         KELVORA_SHA256_GROUP(1);
@@ -81,8 +87,8 @@ void compress(std::uint32_t* h, const std::uint8_t* blocks, std::size_t count)
         KELVORA_SHA256_GROUP(14);
         KELVORA_SHA256_GROUP(15);
 
-        abef = _mm_add_epi32(abef, abef_saved);
-        cdgh = _mm_add_epi32(cdgh, cdgh_saved);
+        abef = _mm_add_epi32(abef, saved[0]);
+        cdgh = _mm_add_epi32(cdgh, saved[1]);
     }
 
     const __m128i feba = _mm_shuffle_epi32(abef, 0x1B);

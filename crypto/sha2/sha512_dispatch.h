@@ -15,10 +15,12 @@ void sha512_compress_portable(std::uint64_t* h, const std::uint8_t* blocks, std:
 // nullptr when this build or this processor has none.
 sha512_compress_fn sha512_compress_avx2();
 
-// The versions with every 64-bit value in a vector register (SSSE3; AVX2
-// with the working variables paired), or nullptr when this processor has
-// none. The i686 build uses it; the x86-64 build keeps its
-// 64-bit general registers and the AVX2 version above.
+// The versions with every 64-bit value in a vector register, or nullptr
+// when this processor has none: SSSE3 with the rounds on the low lanes and
+// the working variables in a memory frame (sha512_x86_vector_ssse3.cpp), and
+// AVX2 with the working variables paired (sha512_x86_vector_avx2.cpp). The
+// i686 build uses them; the x86-64 build keeps its 64-bit general registers
+// and the AVX2 version above.
 sha512_compress_fn sha512_compress_vector_ssse3();
 sha512_compress_fn sha512_compress_vector_avx2();
 
