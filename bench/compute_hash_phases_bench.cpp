@@ -99,11 +99,15 @@ int main(int argc, char** argv)
         b = static_cast<std::uint8_t>(random());
     const std::string b64 = crypto::base64_encode(data);
 
-    const char* names[] = {"SHA-1", "SHA-256", "SHA-512", "GOST-2012-512"};
-    const char* oids[] = {"1.3.14.3.2.26", "1.2.840.113549.1.1.11", "1.2.840.113549.1.1.13", "1.2.643.7.1.1.2.3"};
-
-    const std::string body = "{\"type\":\"ComputeHash\",\"id\":\"1\",\"arguments\":{\"algorithm\":\"" +
-                             std::string(oids[0]) + "\",\"data\":\"" + b64 + "\"}}";
+    const char* names[] = {"SHA-1", "SHA-256", "SHA-384", "SHA-512", "GOST-2012-512"};
+    const char* oids[] = {"1.3.14.3.2.26", "1.2.840.113549.1.1.11", "1.2.840.113549.1.1.12", "1.2.840.113549.1.1.13",
+                          "1.2.643.7.1.1.2.3"};
+    constexpr int algorithms = 5;
+    const auto body_for = [&](const char* oid) {
+        return "{\"type\":\"ComputeHash\",\"id\":\"1\",\"arguments\":{\"algorithm\":\"" + std::string(oid) +
+               "\",\"data\":\"" + b64 + "\"}}";
+    };
+    const std::string body = body_for(oids[0]);
     const std::string request = framed(body);
 
     std::printf("phase ms (%zu MiB)\n", mib);
@@ -127,7 +131,7 @@ int main(int argc, char** argv)
                     }), path.first);
     }
     crypto::detail::cpu_features_switch_off(0);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < algorithms; ++i) {
         const auto hash = crypto::make_hash_algorithm_from_oid(oids[i]);
         std::printf("hash     %8.1f  %s\n", best_ms([&] {
                         hash->init();
@@ -136,7 +140,7 @@ int main(int argc, char** argv)
                     }), names[i]);
     }
     messages::compute_hash command;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < algorithms; ++i) {
         messages::json_tree arguments;
         arguments.put("algorithm", oids[i]);
         arguments.put("data", b64);
@@ -144,14 +148,18 @@ int main(int argc, char** argv)
     }
     message_dispatcher dispatcher;
     register_commands(dispatcher);
-    std::printf("request  %8.1f  SHA-1\n", best_ms([&] {
-                    std::FILE* in = std::tmpfile();
-                    std::FILE* out = std::tmpfile();
-                    std::fwrite(request.data(), 1, request.size(), in);
-                    std::rewind(in);
-                    dispatcher.run(in, out);
-                    std::fclose(in);
-                    std::fclose(out);
-                }));
+    // The request file is written once; each run reads it from the start.
+    for (int i = 0; i < algorithms; ++i) {
+        const std::string framed_request = framed(body_for(oids[i]));
+        std::FILE* in = std::tmpfile();
+        std::fwrite(framed_request.data(), 1, framed_request.size(), in);
+        std::printf("request  %8.1f  %s\n", best_ms([&] {
+                        std::rewind(in);
+                        std::FILE* out = std::tmpfile();
+                        dispatcher.run(in, out);
+                        std::fclose(out);
+                    }), names[i]);
+        std::fclose(in);
+    }
     return 0;
 }
