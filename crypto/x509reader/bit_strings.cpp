@@ -1,7 +1,7 @@
 #include "crypto/x509reader/bit_strings.h"
 
-#include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "crypto/x509reader/tlv.h"
@@ -22,21 +22,18 @@ struct open_element {
     bool indefinite;
 };
 
-}  // namespace
-
-bool bit_strings_sound(const std::uint8_t* data, std::size_t size, const std::uint8_t* implicit_bit_strings,
-                       std::size_t count)
+// The walk behind both checks. Primitive elements two levels below the first
+// element whose tag is among `implicit` count as BIT STRINGs too: implicitly
+// tagged ones.
+bool bit_strings_sound(const std::uint8_t* data, std::size_t size, std::string_view implicit)
 {
     if (!data)
         return true;
-    const auto implicit = [&](std::uint8_t tag) {
-        return implicit_bit_strings && std::find(implicit_bit_strings, implicit_bit_strings + count, tag) !=
-                                           implicit_bit_strings + count;
-    };
     std::vector<open_element> open;
     std::size_t at = 0;
-    // Leaves the elements whose content is left unread: all of them when the
-    // return value is false.
+    // Leaves the innermost open element; after unreadable content, every
+    // enclosing one back to the nearest whose end is known, going on after
+    // it. False when no element is left open: the walk is over.
     const auto close = [&open, &at](bool unreadable) {
         if (unreadable) {
             // Go on after the nearest enclosing element whose end is known.
@@ -63,7 +60,7 @@ bool bit_strings_sound(const std::uint8_t* data, std::size_t size, const std::ui
             continue;
         }
         const bool primitive = (head.tag & constructed) == 0;
-        if (primitive && (head.tag == bit_string_tag || (open.size() == 2 && implicit(head.tag))) &&
+        if (primitive && (head.tag == bit_string_tag || (open.size() == 2 && implicit.find(static_cast<char>(head.tag)) != std::string_view::npos)) &&
             (head.indefinite || head.length == 0 || data[at + head.head_size] > 7))
             return false;
         if (!open.empty() && open.back().indefinite && head.tag == 0 && head.length == 0 && !head.indefinite) {
@@ -90,18 +87,17 @@ bool bit_strings_sound(const std::uint8_t* data, std::size_t size, const std::ui
     }
 }
 
+}  // namespace
+
 bool certificate_bit_strings_sound(const std::uint8_t* data, std::size_t size)
 {
-    static const std::uint8_t unique_identifiers[] = {0x81, 0x82};
-    return bit_strings_sound(data, size, unique_identifiers, sizeof unique_identifiers);
+    return bit_strings_sound(data, size, "\x81\x82");
 }
 
 bool extension_bit_strings_sound(const char* oid, const std::uint8_t* data, std::size_t size)
 {
-    static const std::uint8_t reasons[] = {0x81};
-    if (oid && std::strcmp(oid, "2.5.29.31") == 0)
-        return bit_strings_sound(data, size, reasons, sizeof reasons);
-    return bit_strings_sound(data, size);
+    const bool distribution_points = oid && std::strcmp(oid, "2.5.29.31") == 0;
+    return bit_strings_sound(data, size, distribution_points ? "\x81" : "");
 }
 
 }  // namespace crypto::x509reader

@@ -9,19 +9,15 @@
 
 namespace crypto::x509reader {
 
-// True unless the first DER element of data holds, at any depth, a BIT STRING
-// that is empty, whose unused-bits octet is above 7 or that has the
-// indefinite length, or nests deeper than any certificate does. Primitive
-// elements with a tag in `implicit_bit_strings` (count bytes) two levels
-// below the element count as BIT STRINGs too: implicitly tagged ones. What
-// does not read as BER (a length past its parent, more than four length
+// Each check is true unless the first DER element of data holds, at any
+// depth, a BIT STRING that is empty, whose unused-bits octet is above 7 or
+// that has the indefinite length, or nests deeper than any certificate does.
+// What does not read as BER (a length past its parent, more than four length
 // bytes) is skipped up to the end of the nearest enclosing element of known
 // length, as the decoder can read no further into it either.
-bool bit_strings_sound(const std::uint8_t* data, std::size_t size, const std::uint8_t* implicit_bit_strings = nullptr,
-                       std::size_t count = 0);
 
-// A certificate: also its issuer and subject unique identifiers ([1] and [2]
-// of the TBSCertificate).
+// A certificate: also its implicitly tagged issuer and subject unique
+// identifiers ([1] and [2] of the TBSCertificate).
 bool certificate_bit_strings_sound(const std::uint8_t* data, std::size_t size);
 
 // An extension value of the given OID: also the reasons ([1]) of each CRL
