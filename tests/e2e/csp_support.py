@@ -32,10 +32,10 @@ class WinePrefix:
         subprocess.run([WINE_RUN, "--fresh-prefix", self.path], check=True, stdout=subprocess.DEVNULL)
         self.env = dict(os.environ, KELVORA_WINEPREFIX=self.path)
 
-    def run(self, args, input_bytes=b"", extra_env=None):
+    def run(self, args, input_bytes=b"", extra_env=None, timeout=600):
         env = dict(self.env, **(extra_env or {}))
         return subprocess.run([WINE_RUN, *args], input=input_bytes, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              env=env, timeout=600)
+                              env=env, timeout=timeout)
 
     def close(self):
         subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=dict(os.environ, WINEPREFIX=self.path),

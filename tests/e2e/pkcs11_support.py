@@ -72,9 +72,9 @@ class Tokens:
         open(self.store_path, "w").close()
         self.clear_log()
 
-    def make_certs(self, specs):
+    def make_certs(self, specs, timeout=600):
         """(thumbprint, DER bytes) per certificate spec (see the stand-in's README)."""
-        done = self.prefix.run([FIXTURE, "make-certs"], json.dumps(specs).encode())
+        done = self.prefix.run([FIXTURE, "make-certs"], json.dumps(specs).encode(), timeout=timeout)
         if done.returncode != 0:
             raise RuntimeError("pkcs11_token_fixture: " + done.stderr.decode(errors="replace"))
         out = []
