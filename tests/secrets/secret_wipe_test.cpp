@@ -31,9 +31,12 @@
 namespace {
 
 // Distinct texts that occur nowhere else: a short PIN (kept inside the string
-// object), a long one (on the heap), a 32-byte one (two cipher blocks).
+// object), a long one (on the heap), one of 16 characters (the shortest that
+// no longer fits the string object's own 15-character buffer, so on the heap),
+// a 32-byte one (two cipher blocks).
 const std::string short_pin = "Qz7#short-PIN";
 const std::string long_pin = "Wv3!long-PIN-of-forty-characters-XXXXXXX";
+const std::string boundary_pin = "Mn8%just-on-heap";
 const std::string block_pin = "Jk5$block-PIN-of-32-characters!!";
 
 std::string frame_of(const std::string& body)
@@ -95,7 +98,10 @@ std::vector<request_case> request_cases()
                      R"("id":"8")"});
     // The PIN of the token requests, with the stand-in token accepting it,
     // so that the login happens (see token_standin below). The certificate
-    // write then fails on the certificate, after the login.
+    // write then fails on the certificate, after the login. The commands copy
+    // the PIN into one string of their own; a PIN short enough to stay inside
+    // that string object is on the stack, where the search of freed blocks
+    // cannot see it, so both PINs here are past the inline buffer.
     const std::string subject = "2.5.4.3=Secret", signed_fields = subject + "1.3.6.1.5.5.7.3.2" + "0";
     crypto::sha1 digest;
     digest.init();
@@ -114,12 +120,12 @@ std::vector<request_case> request_cases()
     };
     cases.push_back({"CreateRequestHW, long PIN", {token_request("10", "SEC1", long_pin)}, {long_pin},
                      R"("id":"10","result":{"valid":"1")"});
-    cases.push_back({"CreateRequestHW, short PIN", {token_request("11", "SEC2", short_pin)}, {short_pin},
+    cases.push_back({"CreateRequestHW, 16-character PIN", {token_request("11", "SEC2", boundary_pin)}, {boundary_pin},
                      R"("id":"11","result":{"valid":"1")"});
     cases.push_back({"WriteCertificateHW, long PIN", {certificate_write("12", "SEC1", long_pin)}, {long_pin},
                      R"("id":"12","result":{"valid":"0","errorcode":"0x8009310B")"});
-    cases.push_back({"WriteCertificateHW, short PIN", {certificate_write("13", "SEC2", short_pin)}, {short_pin},
-                     R"("id":"13","result":{"valid":"0","errorcode":"0x8009310B")"});
+    cases.push_back({"WriteCertificateHW, 16-character PIN", {certificate_write("13", "SEC2", boundary_pin)},
+                     {boundary_pin}, R"("id":"13","result":{"valid":"0","errorcode":"0x8009310B")"});
 #endif
     return cases;
 }
@@ -140,7 +146,7 @@ public:
                    R"(","objects":[{"class":"public_key","id":"installed","value":"AAAA"}]})";
         };
         std::ofstream(path_) << R"({"modules":{"rtPKCS11ECP.dll":{"slots":[)" << token("SEC1", long_pin) << ","
-                             << token("SEC2", short_pin) << "]}}}";
+                             << token("SEC2", boundary_pin) << "]}}}";
         SetEnvironmentVariableA("KELVORA_PKCS11_STANDIN", path_);
     }
     ~token_standin()
@@ -159,6 +165,8 @@ private:
 TEST(SecretWipe, RequestsLeaveNoPinInFreedMemory)
 {
 #ifdef _WIN32
+    // The 16-character token rows sit just past the inline buffer.
+    ASSERT_EQ(boundary_pin.size(), std::string().capacity() + 1);
     const token_standin tokens;
 #endif
     message_dispatcher dispatcher;
