@@ -1,5 +1,6 @@
-// The certificate viewer's platform-free pieces over arbitrary bytes: the TLV
-// reader, OID text, hexadecimal forms, the extension texts read by TLV, the
+// The certificate viewer's platform-free pieces over arbitrary bytes: the DER
+// check in front of the system's decoder (it reads every page's certificate
+// bytes), the TLV reader, OID text, hexadecimal forms, the extension texts read by TLV, the
 // signature walk, name texts, and the JSON text, which must always parse and
 // be valid UTF-8.
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "crypto/util/der_check.h"
 #include "crypto/x509reader/text_forms.h"
 #include "crypto/x509reader/tlv.h"
 #include "messages/json.h"
@@ -35,7 +37,15 @@ void check_utf8(const std::string& text)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const crypto::byte_vector bytes(data, data + size);
+    // Bytes the check passes read as one whole element, as the decoder reads them.
+    namespace der = crypto::util::der;
+    const bool certificate_sound = der::check_certificate(data, size) == der::check_result::sound;
     x::tlv_record record;
+    if (certificate_sound && !x::read_tlv(bytes, record))
+        std::abort();
+    for (const char* oid : {"2.5.29.31", "2.5.29.15"})
+        if (der::check_extension(oid, data, size) == der::check_result::sound && !x::read_tlv(bytes, record))
+            std::abort();
     if (x::read_tlv(bytes, record) && (record.size > size || record.content.size() != record.length))
         std::abort();
     x::tlv_sequence sequence(bytes);

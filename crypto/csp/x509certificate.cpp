@@ -13,7 +13,7 @@
 #include "crypto/encoding/hex.h"
 #include "crypto/encoding/text.h"
 #include "crypto/sha1/sha1.h"
-#include "crypto/x509reader/bit_strings.h"
+#include "crypto/util/der_check.h"
 
 namespace crypto::csp {
 namespace {
@@ -208,11 +208,18 @@ std::string format_system_time(const SYSTEMTIME& time)
 
 PCCERT_CONTEXT create_certificate_context(DWORD encoding, const BYTE* data, DWORD size)
 {
-    if (!x509reader::certificate_bit_strings_sound(data, size)) {
-        SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+    // Refused bytes fail as the decoder fails such input: cut short, or corrupt.
+    switch (util::der::check_certificate(data, size)) {
+    case util::der::check_result::sound:
+        return CertCreateCertificateContext(encoding, data, size);
+    case util::der::check_result::ends_early:
+        SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_EOD));
         return nullptr;
+    case util::der::check_result::refused:
+        break;
     }
-    return CertCreateCertificateContext(encoding, data, size);
+    SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+    return nullptr;
 }
 
 certificate_ptr make_certificate(const byte_vector& der)

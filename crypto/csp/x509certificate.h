@@ -65,9 +65,10 @@ using certificate_ptr = std::shared_ptr<x509certificate>;
 std::string format_system_time(const SYSTEMTIME& time);
 
 // CertCreateCertificateContext for certificate bytes from a page, a token or a
-// device: bytes whose BIT STRINGs the system's decoder cannot take safely
-// (see crypto/x509reader/bit_strings.h) are refused the way the decoder
-// refuses corrupt data (null, last error CRYPT_E_ASN1_CORRUPT).
+// device: bytes that do not read as DER, or hold a BIT STRING the system's
+// decoder cannot take safely (crypto/util/der_check.h), are refused the way
+// the decoder refuses such data (null, last error CRYPT_E_ASN1_EOD when they
+// end early, CRYPT_E_ASN1_CORRUPT otherwise).
 PCCERT_CONTEXT create_certificate_context(DWORD encoding, const BYTE* data, DWORD size);
 
 // A certificate from DER bytes: no bytes give a certificate without a context,

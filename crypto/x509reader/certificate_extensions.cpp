@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "crypto/csp/wide_text.h"
-#include "crypto/x509reader/bit_strings.h"
+#include "crypto/util/der_check.h"
 #include "crypto/x509reader/display_names.h"
 #include "crypto/x509reader/x509_certificate.h"
 
@@ -21,7 +21,8 @@ std::vector<BYTE> decode(LPCSTR structure_type, const BYTE* value, DWORD length)
 {
     // Structure types below 0x10000 are numbers (X509_INTEGER), not OIDs.
     const bool numbered = reinterpret_cast<std::uintptr_t>(structure_type) >> 16 == 0;
-    if (!extension_bit_strings_sound(numbered ? nullptr : structure_type, value, length))
+    if (util::der::check_extension(numbered ? nullptr : structure_type, value, length) !=
+        util::der::check_result::sound)
         return {};
     DWORD size = 0;
     if (!value || !length || !CryptDecodeObject(encoding, structure_type, value, length, 0, nullptr, &size) || !size)

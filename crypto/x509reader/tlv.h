@@ -18,18 +18,6 @@ struct tlv_record {
     std::size_t size = 0;
 };
 
-// The head of the triple at the start of data: its tag, how many bytes the
-// head takes and the content length, without copying the content. The same
-// rules as read_tlv, except that the indefinite form is reported (indefinite
-// set, length 0) rather than refused.
-struct tlv_head {
-    std::uint8_t tag = 0;
-    std::size_t head_size = 0;
-    std::uint32_t length = 0;
-    bool indefinite = false;
-};
-bool read_tlv_head(const std::uint8_t* data, std::size_t size, tlv_head& head);
-
 // Reads the triple at the start of data. The long form of the length is read
 // as X.690 has it: the low seven bits of the first length byte count the
 // length bytes that follow (one to four here). False, and record left as it

@@ -6,10 +6,11 @@
 #include <set>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "crypto/encoding/hex.h"
-#include "crypto/x509reader/bit_strings.h"
+#include "crypto/util/der_check.h"
 #include "crypto/x509reader/display_names.h"
 #include "crypto/x509reader/text_forms.h"
 #include "crypto/x509reader/tlv.h"
@@ -106,52 +107,80 @@ TEST(X509Reader, TlvReadsX690LengthsAndNeverPastItsInput)
     EXPECT_EQ(contents, (std::vector<std::string>{"AA", "BBCC"}));
 }
 
-// BIT STRINGs the system's decoder must not see: a certificate-shaped
-// element (unique identifiers [1] and [2] two levels down) and a CRL
-// distribution point list (reasons [1] two levels down).
-TEST(X509Reader, BitStringsWithoutTheirUnusedBitsOctetAreFound)
+// What the system's decoder must not see: bytes that do not read as DER
+// throughout their first element, and BIT STRINGs without their unused-bits
+// octet, also the implicitly tagged ones of a certificate (unique identifiers
+// [1] and [2] of the TBSCertificate, signed or bare) and of CRL distribution
+// points (reasons [1]).
+TEST(X509Reader, CertificateBytesAreReadWholeAsDer)
 {
-    const std::pair<const char*, bool> certificates[] = {
-        {"30 0b 30 06 02 01 01 03 01 00 03 01 00", true},  // empty BIT STRINGs hold their octet
-        {"30 0a 30 06 02 01 01 03 01 00 03 00", false},    // empty signature value
-        {"30 0a 30 05 02 01 01 03 00 03 01 00", false},    // empty key inside the TBSCertificate
-        {"30 0c 30 07 02 01 01 03 02 08 00 03 01 00", false},  // eight unused bits
-        {"30 0c 30 07 02 01 01 03 02 07 80 03 01 00", true},
-        {"30 09 30 04 81 02 00 ff 03 01 00", true},        // issuer unique identifier
-        {"30 07 30 02 81 00 03 01 00", false},
-        {"30 07 30 02 82 00 03 01 00", false},             // subject unique identifier
-        {"30 0a 30 02 83 00 a3 04 30 02 82 00", true},     // other tags, and [2] deeper down
-        {"30 06 31 04 30 02 23 00", true},                 // constructed form: its parts are checked
-        {"30 08 31 06 30 04 23 02 03 00", false},
-        {"30 80 30 80 03 00 00 00 00 00", false},          // hidden in indefinite lengths
-        {"30 80 30 80 03 01 00 00 00 00 00", true},
-        {"30 05 03 80 00 00 00", false},                   // a primitive cannot be indefinite
-        // Unreadable content is skipped up to its enclosing element's end,
-        // and the walk goes on there.
-        {"30 0a 30 03 04 05 00 03 03 00 ff 00", true},
-        {"30 07 30 03 04 05 00 03 00", false},
-        {"30 06 30 04 04 85 00 00", true},
-        {"03 00", false},
-        {"03 01 00 03 00", true},                          // only the first element counts
-        {"30 05 03 00", true},                             // past the input: the decoder refuses it
-        {"", true},
+    using result = crypto::util::der::check_result;
+    constexpr result sound = result::sound, early = result::ends_early, refused = result::refused;
+    // A bare TBSCertificate: the decoder reads it when it is not a signed one.
+    const std::string bare = "3049020101300b06092a864886f70d01010b3000301e170d3234303130313030303030305a170d33343031"
+                             "30313030303030305a30003011300b06092a864886f70d01010b0302000081";
+    const std::pair<std::string, result> certificates[] = {
+        {"30 0b 30 06 02 01 01 03 01 00 03 01 00", sound},    // empty BIT STRINGs hold their octet
+        {"30 0a 30 06 02 01 01 03 01 00 03 00", refused},     // empty signature value
+        {"30 0a 30 05 02 01 01 03 00 03 01 00", refused},     // empty key inside the TBSCertificate
+        {"30 0c 30 07 02 01 01 03 02 08 00 03 01 00", refused},  // eight unused bits
+        {"30 0c 30 07 02 01 01 03 02 07 80 03 01 00", sound},
+        {"30 09 30 04 81 02 00 ff 03 01 00", sound},          // issuer unique identifier
+        {"30 07 30 02 81 00 03 01 00", refused},
+        {"30 07 30 02 82 00 03 01 00", refused},              // subject unique identifier
+        {"30 0a 30 02 83 00 a3 04 30 02 82 00", sound},       // other tags, and [2] deeper down
+        {"30 09 30 00 30 02 81 00 03 01 00", sound},          // [1] outside the TBSCertificate
+        {bare + "00", refused},                               // unsigned, empty [1] and [2]
+        {"304a" + bare.substr(4) + "0100", sound},
+        {bare.substr(0, bare.size() - 2) + "8200", refused},
+        {"30 06 31 04 30 02 23 00", refused},                 // constructed BIT STRINGs are not DER
+        {"30 08 31 06 30 04 23 02 03 00", refused},
+        // Indefinite lengths are not DER: the decoder follows them, and takes
+        // an indefinite primitive whole as algorithm parameters.
+        {"30 80 30 80 03 01 00 00 00 00 00", refused},
+        {"30 80 30 80 03 00 00 00 00 00", refused},
+        {"30 05 03 80 00 00 00", refused},
+        {"30 14 30 0f 30 0d 30 80 06 01 2a 05 80 00 00 00 00 03 00 03 01 00", refused},  // before an emptied key
+        {"30 80 30 00 30 80 06 01 2a 05 80 00 00 00 00 03 00 00 00", refused},  // before an emptied signature
+        {"30 06 04 80 00 00 03 00", refused},
+        {"30 06 80 80 00 00 03 00", refused},
+        {"30 03 1f 01 00", refused},                          // a tag of more than one byte
+        {"30 06 30 04 04 85 00 00", refused},                 // more than four length bytes
+        // Every element exactly within its parent and the input.
+        {"30 0a 30 03 04 05 00 03 03 00 ff 00", early},
+        {"30 07 30 03 04 05 00 03 00", early},
+        {"30 04 02 01 01 00", early},
+        {"30 05 03 00", early},
+        {"30 81", early},
+        {"", early},
+        {"03 00", refused},
+        {"03 01 00 03 00", sound},                            // only the first element counts
+        {"04 03 03 00 00", sound},                            // a primitive's content is not read
     };
-    for (const auto& [input, sound] : certificates) {
+    for (const auto& [input, expected] : certificates) {
         const byte_vector bytes = hex(input);
-        EXPECT_EQ(x::certificate_bit_strings_sound(bytes.data(), bytes.size()), sound) << input;
+        EXPECT_EQ(crypto::util::der::check_certificate(bytes.data(), bytes.size()), expected) << input;
     }
-    const byte_vector reasons = hex("30 08 30 06 a0 02 81 00 81 00");
-    EXPECT_FALSE(x::extension_bit_strings_sound("2.5.29.31", reasons.data(), reasons.size()));
-    EXPECT_TRUE(x::extension_bit_strings_sound("2.5.29.17", reasons.data(), reasons.size()));
-    const byte_vector names_only = hex("30 06 30 04 a0 02 81 00");  // rfc822Name [1] deeper down
-    EXPECT_TRUE(x::extension_bit_strings_sound("2.5.29.31", names_only.data(), names_only.size()));
-    const byte_vector key_usage = hex("03 00");
-    EXPECT_FALSE(x::extension_bit_strings_sound("2.5.29.15", key_usage.data(), key_usage.size()));
-    // Deeper than any certificate nests.
+    const std::tuple<const char*, const char*, result> extensions[] = {
+        {"2.5.29.31", "30 08 30 06 a0 02 81 00 81 00", refused},  // empty reasons
+        {"2.5.29.31", "30 09 30 07 a0 02 81 00 81 01 00", sound},
+        {"2.5.29.17", "30 08 30 06 a0 02 81 00 81 00", sound},    // no reasons there
+        {"2.5.29.31", "30 06 30 04 a0 02 81 00", sound},          // rfc822Name [1] deeper down
+        {"2.5.29.15", "03 00", refused},
+        {"2.5.29.17", "30 80 82 01 61 00 00", refused},
+        {nullptr, "02 01 01", sound},
+    };
+    for (const auto& [oid, input, expected] : extensions) {
+        const byte_vector bytes = hex(input);
+        EXPECT_EQ(crypto::util::der::check_extension(oid, bytes.data(), bytes.size()), expected) << input;
+    }
+    // Nesting: as deep as 64 levels, no deeper.
     byte_vector deep;
-    for (int i = 0; i < 100; ++i)
+    for (int i = 0; i < 64; ++i)
         deep = der(0x30, deep);
-    EXPECT_FALSE(x::certificate_bit_strings_sound(deep.data(), deep.size()));
+    EXPECT_EQ(crypto::util::der::check_certificate(deep.data(), deep.size()), sound);
+    deep = der(0x30, deep);
+    EXPECT_EQ(crypto::util::der::check_certificate(deep.data(), deep.size()), refused);
 }
 
 TEST(X509Reader, OidTextReadsArcsIn64Bits)
