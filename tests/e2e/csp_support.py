@@ -83,8 +83,9 @@ class WinePrefix:
         env = dict(self.env, **(extra_env or {}))
         run = kelvora_client.run_requests(texts, exe=HOST_EXE, env=env)
         answers = [json.loads(t) for t in run.texts()]
-        if len(answers) != len(requests):
-            raise RuntimeError("host answered %d of %d requests" % (len(answers), len(requests)))
+        if len(answers) != len(requests) or run.status != 0:
+            raise RuntimeError("host answered %d of %d requests, exit status %d" % (len(answers), len(requests),
+                                                                                   run.status))
         for n, answer in enumerate(answers):
             if answer["id"] != str(n):
                 raise RuntimeError("answer out of order")
@@ -221,51 +222,158 @@ def der_element(tag, content):
     return bytes([tag, 0x80 | len(size)]) + size + content
 
 
-def emptied_bit_strings(der):
-    """(copy, inside an extension value) for each BIT STRING of a certificate
-    in document order (the last is the signature value): that BIT STRING
-    emptied to 03 00, without its unused-bits octet, and every length around
-    it written anew. Extension values (OCTET STRINGs whose content is one DER
-    element) are walked too."""
-    def parse(data, in_extension):
-        nodes, at = [], 0
+class Element:
+    """One DER element of a certificate as a tree, to make altered copies: a
+    primitive keeps its content, a constructed one its children; raw bytes,
+    when set, are written as they are instead."""
+
+    def __init__(self, tag, content=b"", children=None, raw=None):
+        self.tag, self.content, self.children, self.raw = tag, content, children, raw
+        self.indefinite = False
+
+    @staticmethod
+    def parse(data, walk_octets=False):
+        """The elements of data; with walk_octets, an OCTET STRING holding
+        exactly one DER element (an extension value) gets it as a child."""
+        out, at = [], 0
         while at < len(data):
             tag, start, stop = tlv(data, at)
             if stop > len(data) or stop <= at:
                 raise ValueError("not DER")
             content = data[start:stop]
-            children = None
+            node = Element(tag, content)
             if tag & 0x20:
-                children = parse(content, in_extension)
-            elif tag == 0x04:
+                node.children = Element.parse(content, walk_octets)
+            elif tag == 0x04 and walk_octets:
                 try:
-                    inner = parse(content, True)
-                    if len(inner) == 1 and encode(inner, None) == content:
-                        children = inner
+                    inner = Element.parse(content, True)
+                    if len(inner) == 1 and inner[0].encode() == content:
+                        node.children = inner
                 except (ValueError, IndexError):
                     pass
-            nodes.append([tag, content, children, in_extension])
+            out.append(node)
             at = stop
-        return nodes
-
-    def encode(nodes, target):
-        out = b""
-        for node in nodes:
-            tag, content, children, _ = node
-            if node is target:
-                out += b"\x03\x00"
-            elif children is not None:
-                out += der_element(tag, encode(children, target))
-            else:
-                out += der_element(tag, content)
         return out
 
-    def bit_strings(nodes):
-        for node in nodes:
-            if node[0] == 0x03:
-                yield node
-            if node[2] is not None:
-                yield from bit_strings(node[2])
+    def encode(self):
+        if self.raw is not None:
+            return self.raw
+        if self.children is None:
+            return der_element(self.tag, self.content)
+        body = b"".join(child.encode() for child in self.children)
+        return bytes([self.tag, 0x80]) + body + b"\0\0" if self.indefinite else der_element(self.tag, body)
 
-    tree = parse(der, False)
-    return [(encode(tree, node), node[3]) for node in bit_strings(tree)]
+    def copy(self):
+        node = Element(self.tag, self.content, self.children and [c.copy() for c in self.children], self.raw)
+        node.indefinite = self.indefinite
+        return node
+
+
+def certificate_parts(tree):
+    """(TBSCertificate, its signature algorithm, subject public key info, index
+    of the public key info among the TBSCertificate's children) of a parsed
+    certificate."""
+    tbs = tree.children[0]
+    first = 1 if tbs.children[0].tag == 0xA0 else 0  # after the version, when there is one
+    return tbs, tbs.children[first + 1], tbs.children[first + 5], first + 5
+
+
+def oid_text(content):
+    """Dotted text of an OBJECT IDENTIFIER's content."""
+    arcs, value = [], 0
+    for byte in content:
+        value = value << 7 | byte & 0x7F
+        if not byte & 0x80:
+            arcs.append(value)
+            value = 0
+    first = min(arcs[0] // 40, 2)
+    return ".".join(str(arc) for arc in [first, arcs[0] - 40 * first] + arcs[1:])
+
+
+def emptied_bit_strings(der):
+    """(copy, extension OID or None) for each BIT STRING of a certificate in
+    document order, the last being the signature value: that BIT STRING
+    emptied to its bare tag and a zero length, without its unused-bits octet,
+    and every length around it written anew. The implicitly tagged ones count
+    too: the issuer and subject unique identifiers ([1], [2]; an empty one is
+    put after the public key info where the certificate has none) and the
+    reasons ([1]) of each CRL distribution point. Extension values (OCTET
+    STRINGs whose content is one DER element) are walked too."""
+    tree = Element.parse(der, True)[0]
+    tbs, _, _, key_info = certificate_parts(tree)
+    present = {child.tag for child in tbs.children}
+    for tag in (0x82, 0x81):
+        if tag not in present:
+            tbs.children.insert(key_info + 1, Element(tag, raw=b""))  # written only when emptied
+    points = []  # the CRL distribution points
+
+    def targets(node, oid):
+        if node.tag == 0x03:
+            yield node, oid
+        children = node.children or []
+        if node.tag == 0x30 and len(children) >= 2 and children[0].tag == 0x06 and children[-1].tag == 0x04:
+            oid = oid_text(children[0].content)  # an extension
+            if oid == "2.5.29.31" and children[-1].children:
+                points.extend(children[-1].children[0].children or [])
+        for child in children:
+            if (node is tbs and child.tag in (0x81, 0x82)) or (child.tag == 0x81 and any(node is p for p in points)):
+                yield child, oid
+            else:
+                yield from targets(child, oid)
+
+    out = []
+    for node, oid in list(targets(tree, None)):
+        saved, node.raw = node.raw, bytes([node.tag, 0])
+        out.append((tree.encode(), oid))
+        node.raw = saved
+    return out
+
+
+def hostile_certificates(der):
+    """(name, bytes) of forms made from a certificate that reach the system's
+    decoder unless the bytes are read whole as DER first: the bare
+    TBSCertificate (the decoder takes it when the bytes are not a signed
+    certificate) with an empty issuer or subject unique identifier; an
+    algorithm identifier in the indefinite form whose parameters are a
+    primitive of the indefinite length (NULL, OCTET STRING or [0]), as the
+    TBSCertificate's signature algorithm or the key's, before an emptied
+    public key; and the certificate and its signature algorithm in the
+    indefinite form, with such parameters, before an emptied signature."""
+    tree = Element.parse(der)[0]
+    out = []
+    for tag, name in ((0x81, "issuer"), (0x82, "subject")):
+        tbs, _, _, key_info = certificate_parts(tree.copy())
+        tbs.children = [c for c in tbs.children if c.tag not in (0x81, 0x82)]
+        tbs.children.insert(key_info + 1, Element(tag, raw=bytes([tag, 0])))
+        out.append(("bare TBSCertificate, empty %s unique identifier" % name, tbs.encode()))
+    for parameters in ("0580", "0480", "8080"):
+        for place in ("signature", "key"):
+            copy = tree.copy()
+            tbs, signature, key, _ = certificate_parts(copy)
+            algorithm = signature if place == "signature" else key.children[0]
+            algorithm.indefinite = True
+            algorithm.children[1:] = [Element(0, raw=bytes.fromhex(parameters + "0000"))]
+            key.children[1].raw = b"\x03\x00"
+            out.append(("%s algorithm parameters %s 80 00 00, emptied key" % (place, parameters[:2]), copy.encode()))
+    copy = tree.copy()
+    copy.indefinite = copy.children[1].indefinite = True
+    copy.children[1].children[1:] = [Element(0, raw=bytes.fromhex("05800000"))]
+    copy.children[2].raw = b"\x03\x00"
+    out.append(("indefinite certificate, emptied signature", copy.encode()))
+    return out
+
+
+def check_hostile_rows(test, ask, rows, sound_der):
+    """Runs (name, (type, arguments), expected answer_of) rows in one host
+    process through ask, each followed by a SerializeCertificate of a sound
+    certificate: every row must give its answer, and every rendering must be
+    the one a fresh process gives, as bytes that reach the decoder damage the
+    heap before they end the host. ask raises unless the host ends by itself
+    with status 0 after its input ends."""
+    render = ("SerializeCertificate", {"cert": b64(sound_der)})
+    (fresh,) = ask(render)
+    answers = ask(*[request for _, row, _ in rows for request in (row, render)])
+    for (name, _, expected), answer, rendered in zip(rows, answers[::2], answers[1::2]):
+        with test.subTest(name):
+            test.assertEqual(answer_of(answer), expected)
+            test.assertEqual(answer_of(rendered), answer_of(fresh))

@@ -11,7 +11,7 @@ import subprocess
 import tempfile
 import unittest
 
-from csp_support import b64, emptied_bit_strings, error, result, tlv
+from csp_support import b64, check_hostile_rows, emptied_bit_strings, error, hostile_certificates, result, tlv
 from pkcs11_support import (AX_CLIENT, CKM_GOSTR3410, ESMART, FIXTURE, GOST_2012_512_SIGN, JACARTA, RUTOKEN, Tokens,
                             certificate, private_key, standin_signature)
 
@@ -36,6 +36,7 @@ EKU_EMPTY = "Массив EKU (улучшенный ключ) пуст"
 INTEGRITY = "Ошибка проверки целостности данных запроса"
 CRYPT_E_ASN1_BADTAG = "0x8009310B"
 CRYPT_E_ASN1_CORRUPT = "0x80093103"
+CRYPT_E_ASN1_EOD = "0x80093102"
 
 
 # (request key, key-pair mechanism, signing mechanism, public-key algorithm
@@ -344,6 +345,15 @@ class TokenRequests(unittest.TestCase):
         self.assertEqual(logins, 19)
         # The token without the vendor mechanism is never opened.
         self.assertEqual(self.tokens.log(RUTOKEN + " C_OpenSession slot=1 "), [])
+
+        # Certificates that are not DER throughout are not read (after the
+        # login, as any certificate); one cut short fails as the decoder fails it.
+        self.tokens.install({RUTOKEN: {"slots": [token_slot("Rutoken", "RT01", [public_key("exists"),
+                                                                                private_key("exists")])]}})
+        hostile = [(form, copy, CRYPT_E_ASN1_CORRUPT) for form, copy in hostile_certificates(issued)]
+        check_hostile_rows(self, self.tokens.ask, [
+            (form, ("WriteCertificateHW", write_arguments("exists", "RT01", copy)), in_band(code, ""))
+            for form, copy, code in hostile + [("cut short", issued[:-9], CRYPT_E_ASN1_EOD)]], issued)
 
     def test_objects_made_by_one_process_are_seen_by_the_next(self):
         self.tokens.install({RUTOKEN: {"slots": [token_slot("Rutoken", "RT0001")]}})

@@ -63,7 +63,7 @@ keyUsage = critical, digitalSignature, nonRepudiation, keyEncipherment, dataEnci
 extendedKeyUsage = clientAuth, emailProtection, 1.2.643.2.2.34.6, 1.2.3.4.5
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid:always, issuer:always
-crlDistributionPoints = URI:http://crl.kelvora.test/a.crl, URI:http://crl2.kelvora.test/b.crl
+crlDistributionPoints = URI:http://crl.kelvora.test/a.crl, second_point
 authorityInfoAccess = OCSP;URI:http://ocsp.kelvora.test, caIssuers;URI:http://ca.kelvora.test/ca.crt
 2.5.29.16 = DER:3022800f32303234303330353037303830395a810f32303235303330353037303830395a
 certificatePolicies = 1.2.643.100.113.1, 1.2.643.100.113.2, 1.2.3.99
@@ -88,6 +88,9 @@ keyUsage = digitalSignature, nonRepudiation
 1.2.643.100.114 = ASN1:INTEGER:3
 subjectKeyIdentifier = hash
 [none]
+[second_point]
+fullname = URI:http://crl2.kelvora.test/b.crl
+reasons = keyCompromise, CACompromise
 [template]
 id = OID:1.2.643.3.227.1
 major = INT:100

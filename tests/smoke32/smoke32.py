@@ -12,7 +12,10 @@ verifies both. Certificates made with OpenSSL render alike through
 SerializeCertificate in both builds. SmartcardList and FindContainer over the
 PC/SC stand-in, token (PKCS#11) signing, a certificate request made on a token
 and its certificate written back, and SKF signing run through both builds, each
-with the stand-in DLLs of its own bitness, and must answer alike. Then
+with the stand-in DLLs of its own bitness, and must answer alike; so must
+certificates that are not DER throughout, through every command that reads
+certificate bytes, each followed by a rendering that must equal a fresh
+process's. Then
 kelvora_ax.dll (i686) is registered with the 32-bit regsvr32 and called once
 from JScript.
 """
@@ -34,7 +37,8 @@ os.environ["KELVORA_BUILD_DIR"] = WIN64_DIR
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import kelvora_client  # noqa: E402
-from csp_support import Scratch, b64, openssl_cms_verify, openssl_verifies_signature  # noqa: E402
+from csp_support import (Scratch, b64, hostile_certificates, openssl_cms_verify, openssl_verifies_signature,  # noqa: E402
+                         sha1_hex)
 from pkcs11_support import (CKM_GOSTR3410, GOST_2012_512_SIGN, JACARTA, RUTOKEN, Tokens,  # noqa: E402
                             certificate, private_key, slot, standin_signature)
 from cards_support import WINSCARD_VARIABLE  # noqa: E402
@@ -187,7 +191,8 @@ def describe_standins(tokens, der):
     tokens.install({
         RUTOKEN: {"slots": [slot("Smoke32 Rutoken", [certificate(der["g256"], "k256"), private_key("k256")],
                                  pin=TOKEN_PIN, token={"serial": TOKEN_SERIAL}, mechanisms=TOKEN_MECHANISMS)]},
-        JACARTA: {"slots": [slot("Smoke32 JaCarta", [certificate(der["g512"], "k512"), private_key("k512")],
+        JACARTA: {"slots": [slot("Smoke32 JaCarta", [certificate(der["g512"], "k512"), private_key("k512")] + [
+            certificate(copy, "h%d" % n) for n, (_, copy) in enumerate(hostile_certificates(der["issued"]))],
                                  pin=TOKEN_PIN)]}})
     devices = os.path.join(tokens.dir, "devices.txt")
     with open(devices, "w") as f:
@@ -207,23 +212,30 @@ def describe_standins(tokens, der):
                                  "WINEDLLOVERRIDES": "mscoree,mshtml=;winscard=n"})
 
 
-def token_request_cases(issued):
-    """A request made on the Rutoken and the certificate written beside it."""
+def token_request_cases(issued, hostile):
+    """A request made on the Rutoken and the certificate written beside it;
+    before it, certificates that are not DER throughout fail to be written."""
     subject, eku = "2.5.4.3=Smoke32,2.5.4.6=RU", ["1.3.6.1.5.5.7.3.2"]
     token = {"container": "smoke32", "card_type": "4", "card_serial": TOKEN_SERIAL, "pincode": TOKEN_PIN}
     request = dict(token, reader="Smoke32 Rutoken", subject_quoted=subject, eku=eku, cryptoStandart="gost2012-256",
                    export="0", hash_quoted=hashlib.sha1((subject + "".join(eku) + "0").encode()).hexdigest())
     return [
         ("CreateRequestHW", request, lambda r: r["valid"] == "1" and len(base64.b64decode(r["x509request"])) > 64),
+        *hostile("WriteCertificateHW", lambda der: dict(token, cert=b64(der)),
+                 {"valid": "0", "errorcode": "0x80093103", "error": ""}),
         ("WriteCertificateHW", dict(token, cert=b64(issued)), lambda r: r == {"valid": "1"}),
         ("WriteCertificateHW", dict(token, cert=b64(issued)),
          lambda r: r["error"] == "Сертификат уже установлен в контейнер"),
     ]
 
 
-def standin_cases(thumb, issued):
+def standin_cases(thumb, issued, rendered):
     """(type, arguments, expectation) of the card round, the token round and the SKF round: a
-    test of the result for a success, the error text for a failure."""
+    test of the result for a success, the error text for a failure. Certificates
+    that are not DER throughout (made from the issued one; the JaCarta holds
+    them too) are passed over through every command that reads certificate
+    bytes, each followed by a rendering of the issued certificate that must
+    equal `rendered`, the rendering of a fresh process."""
     h32, h48, h64 = (hashlib.new(n, b"smoke32").digest() for n in ("sha256", "sha384", "sha512"))
     h32b = hashlib.sha256(b"smoke32 again").digest()
 
@@ -252,6 +264,11 @@ def standin_cases(thumb, issued):
                 all(signed(hashes[s["id"]])(s["sig"]) for s in r["signatures"])
         return ("SignHashArray", dict(arguments, hashes=[{"id": i, "hash": b64(h)} for i, h in hashes.items()]), test)
 
+    def hostile(kind, arguments, expected):
+        render = ("SerializeCertificate", {"cert": b64(issued)}, lambda r: r == rendered)
+        return [case for _, der in hostile_certificates(issued)
+                for case in ((kind, arguments(der), lambda r: r == expected), render)]
+
     def cards(r):
         token = {"reader": "Smoke32 Rutoken", "type": "4", "brand": "Рутокен ЭЦП", "label": "Kelvora Test Token",
                  "model": "Stand-in", "serial": TOKEN_SERIAL, "totalmem": "-1", "freemem": "-1", "hardware": "true"}
@@ -263,13 +280,19 @@ def standin_cases(thumb, issued):
         ("SmartcardList", {}, cards),
         ("FindContainer", {"pkhash": b64(bytes(20))}, lambda r: r == ""),
         ("CertificatesList", {"store_type": "pkcs11"}, listed("g256", "g512")),
+        *hostile("FindCertificate", lambda der: {"store_type": "pkcs11", "thumbprint": sha1_hex(der)}, ""),
+        *hostile("SerializeCertificate", lambda der: {"cert": b64(der)},
+                 {"valid": "false", "error": "Ошибка чтения сертификата"}),
+        *hostile("CertificateFromBase64", lambda der: {"data": b64(der)}, ""),
+        *hostile("WriteCertificate", lambda der: {"container": "smoke32", "cert": b64(der)},
+                 {"valid": "0", "errorcode": "0xFFFFFFFF", "error": "Не обнаружен соответствующий криптопровайдер"}),
         ("FindCertificate", {"store_type": "pkcs11", "thumbprint": thumb["g512"]},
          found("g512", "reader", "Smoke32 JaCarta")),
         ("SignHash", token("g256"), token_signed(CKM_GOSTR3410, "k256", h32)),
         ("SignHash", token("g512", hash_bytes=h64), token_signed(GOST_2012_512_SIGN, "k512", h64)),
         array(token("g256"), {"b": h32b, "a": h32}, lambda h: token_signed(CKM_GOSTR3410, "k256", h)),
         ("SignHash", token("g256", pin="1111"), "PKCS#11 error, code = 0x000000A0"),
-        *token_request_cases(issued),
+        *token_request_cases(issued, hostile),
         ("CertificatesList", {"store_type": "skf"}, listed("rsa256", "rsa512")),
         ("FindCertificate", {"store_type": "skf", "thumbprint": thumb["rsa512"]},
          found("rsa512", "container", SKF_DEVICE + "c512")),
@@ -293,6 +316,17 @@ def start_prefix64(path):
     subprocess.run([WINESERVER, "-p"], env=dict(os.environ, WINEPREFIX=path))
     subprocess.run([os.path.join(WIN64_DIR, "wine-run"), "wineboot"], env=dict(os.environ, KELVORA_WINEPREFIX=path),
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+
+def register_gost_provider(prefix64):
+    """The test GOST provider of each build registered in its prefix."""
+    for command, env in (([WINE32, os.path.join(WIN32_DIR, "gost_csp_fixture.exe"), "register"], env32()),
+                         ([os.path.join(WIN64_DIR, "wine-run"), os.path.join(WIN64_DIR, "gost_csp_fixture.exe"),
+                           "register"], dict(os.environ, KELVORA_WINEPREFIX=prefix64))):
+        done = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE, timeout=120)
+        if done.returncode != 0:
+            raise SystemExit("smoke32: the test GOST provider did not register: " + done.stderr.decode(errors="replace"))
 
 
 def check_standins():
@@ -322,7 +356,11 @@ def check_standins():
         thumb = {n: t for n, (t, _) in zip(specs, made)}
         der = {n: d for n, (_, d) in zip(specs, made)}
         env = describe_standins(tokens, der)
-        cases = standin_cases(thumb, der["issued"])
+        # The test GOST provider in both prefixes: WriteCertificate reads the
+        # certificate once a GOST provider is there.
+        register_gost_provider(tokens.prefix.path)
+        render = json.dumps({"type": "SerializeCertificate", "id": "fresh", "arguments": {"cert": b64(der["issued"])}})
+        cases = standin_cases(thumb, der["issued"], host32([render])[0]["result"])
         requests = [json.dumps({"type": kind, "id": f"{n}:{kind}", "arguments": arguments})
                     for n, (kind, arguments, _) in enumerate(cases)]
         skf_log = os.path.join(tokens.dir, "skf.log")
@@ -401,7 +439,8 @@ def check_hash_paths():
 def main():
     needed = ["win32/kelvora_unit_tests.exe", "win32/kelvora_ax.dll", "win64/pkcs11_token_fixture.exe"] + [
         f"{b}/{f}" for b in ("win32", "win64")
-        for f in ("kelvora_messaging.exe", RUTOKEN, JACARTA, "kelvora_test_skf.dll", "winscard.dll")]
+        for f in ("kelvora_messaging.exe", RUTOKEN, JACARTA, "kelvora_test_skf.dll", "winscard.dll",
+                  "gost_csp_fixture.exe", "kelvora_test_gost_csp.dll")]
     for path in needed:
         if not os.path.exists(os.path.join(ROOT, "build", path)):
             raise SystemExit(f"smoke32: build/{path} is missing")
