@@ -41,10 +41,12 @@
 #endif
 
 // GCC 12's AVX-512 headers start several intrinsics from a deliberately
-// undefined register and then warn about it where they are inlined.
+// undefined register and then warn about it where they are inlined: as
+// "may be used" at -O2 and -O3, as "is used" at -Og, -Os and -Oz.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 namespace crypto::detail {

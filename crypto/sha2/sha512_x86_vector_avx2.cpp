@@ -37,11 +37,15 @@ alignas(16) const std::uint64_t sigma_shifts[6][2] = {
 alignas(16) const std::uint64_t low_lane[2] = {~0ull, 0};
 alignas(16) const std::uint64_t high_lane[2] = {0, ~0ull};
 
-#define KELVORA_SHA512_M128(p) (*reinterpret_cast<const __m128i*>(p))
-
 // One round. x1 = (a, e), x2 = (b, f), x3 = (c, g), x4 = (d, h); `entry`
 // is W[t] + K[t]. The new (a, e) = (T1 + T2, d + T1) replaces x4, and the
 // caller rotates the roles.
+//
+// The constants are given as the 16-byte arrays themselves, so that each
+// operand is addressed by its symbol and needs no register. Through a cast
+// pointer an unoptimised build loads every address into a general register
+// first, and the i686 build has too few for the eight of them beside the
+// address of `entry`.
 #define KELVORA_SHA512_PAIRED_ROUND(x1, x2, x3, x4, entry)                                                      \
     do {                                                                                                        \
         __m128i t0, t1, t2, t3;                                                                                 \
@@ -71,10 +75,9 @@ alignas(16) const std::uint64_t high_lane[2] = {0, ~0ull};
                 "vpaddq       %[t0], %[p4], %[p4]"                                                              \
                 : [p4] "+x"(x4), [t0] "=&x"(t0), [t1] "=&x"(t1), [t2] "=&x"(t2), [t3] "=&x"(t3)                 \
                 : [p1] "x"(x1), [p2] "x"(x2), [p3] "x"(x3), [wk] "m"(entry),                                    \
-                  [low] "m"(KELVORA_SHA512_M128(low_lane)), [high] "m"(KELVORA_SHA512_M128(high_lane)),         \
-                  [r1] "m"(KELVORA_SHA512_M128(sigma_shifts[0])), [l1] "m"(KELVORA_SHA512_M128(sigma_shifts[1])), \
-                  [r2] "m"(KELVORA_SHA512_M128(sigma_shifts[2])), [l2] "m"(KELVORA_SHA512_M128(sigma_shifts[3])), \
-                  [r3] "m"(KELVORA_SHA512_M128(sigma_shifts[4])), [l3] "m"(KELVORA_SHA512_M128(sigma_shifts[5]))); \
+                  [low] "m"(low_lane), [high] "m"(high_lane), [r1] "m"(sigma_shifts[0]),                        \
+                  [l1] "m"(sigma_shifts[1]), [r2] "m"(sigma_shifts[2]), [l2] "m"(sigma_shifts[3]),              \
+                  [r3] "m"(sigma_shifts[4]), [l3] "m"(sigma_shifts[5]));                                        \
     } while (0)
 
 // Stores schedule pair j, W[2j] + K[2j] and W[2j+1] + K[2j+1].
@@ -134,7 +137,6 @@ void compress_paired(std::uint64_t* state, const std::uint8_t* blocks, std::size
 #undef KELVORA_SHA512_FOUR_ROUNDS
 #undef KELVORA_SHA512_STORE_PAIR
 #undef KELVORA_SHA512_PAIRED_ROUND
-#undef KELVORA_SHA512_M128
 
 }  // namespace
 
