@@ -1,8 +1,8 @@
 // The certificate viewer's platform-free pieces over arbitrary bytes: the DER
 // check in front of the system's decoder (it reads every page's certificate
-// bytes), the TLV reader, OID text, hexadecimal forms, the extension texts read by TLV, the
-// signature walk, name texts, and the JSON text, which must always parse and
-// be valid UTF-8.
+// bytes), the TLV reader, OID text, hexadecimal forms, the extension texts
+// read by TLV, the signature walk, name texts, and the JSON text, which must
+// always parse and be valid UTF-8.
 #include <cstdint>
 #include <cstdlib>
 #include <string>

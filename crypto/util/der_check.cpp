@@ -51,8 +51,8 @@ check_result check(const std::uint8_t* data, std::size_t size, implicit_place pl
         if ((h.tag & high_tag_number) == high_tag_number || h.indefinite || h.tag == (bit_string_tag | constructed))
             return check_result::refused;
         const std::size_t index = depth == 0 ? 0 : open[depth - 1].children++;
-        const bool implicit =
-            depth > 0 && open[depth - 1].implicit_children && implicit_tags.find(static_cast<char>(h.tag)) != std::string_view::npos;
+        const bool implicit = depth > 0 && open[depth - 1].implicit_children &&
+                              implicit_tags.find(static_cast<char>(h.tag)) != std::string_view::npos;
         if ((h.tag == bit_string_tag || implicit) && (h.length == 0 || data[at + h.size] > 7))
             return check_result::refused;
         const std::size_t end = at + h.size + h.length;
