@@ -25,11 +25,16 @@
 // printed; the exit status is 1 when any fault was seen.
 //
 //   wine_certificate_fuzzer [--seed N] [--runs N] [--seconds S] [--findings DIR]
-//   wine_certificate_fuzzer --input FILE... | --hex HEX...    (replays inputs)
+//   wine_certificate_fuzzer [--minimize] --input FILE... | --hex HEX...   (replays inputs)
 // --runs and --seconds bound the run (the first reached ends it; 0 is no
 // bound). An input file is DER, or hexadecimal text with one input a line.
+// --minimize shrinks each replayed input that faults, element by element,
+// as long as the first kind of fault it showed stays.
 #include <windows.h>
 #include <wincrypt.h>
+
+#include <fcntl.h>
+#include <io.h>
 
 #include <algorithm>
 #include <cctype>
@@ -697,6 +702,100 @@ std::wstring widen(const std::string& text)
     return out;
 }
 
+// ---------------------------------------------------------------------------
+// Shrinking a faulting input.
+
+// The k-th element of the tree in document order, with the list holding it.
+wine_fuzz::element* nth_element(std::vector<wine_fuzz::element>& list, std::size_t& k,
+                                std::vector<wine_fuzz::element>*& holder, std::size_t& index)
+{
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (k == 0) {
+            holder = &list;
+            index = i;
+            return &list[i];
+        }
+        --k;
+        if (auto* found = nth_element(list[i].children, k, holder, index))
+            return found;
+    }
+    return nullptr;
+}
+
+std::size_t count_elements(const std::vector<wine_fuzz::element>& list)
+{
+    std::size_t n = list.size();
+    for (const auto& e : list)
+        n += count_elements(e.children);
+    return n;
+}
+
+// Whether the input shows a fault of the given kind.
+bool shows_kind(harness& h, const bytes& input, const std::string& kind)
+{
+    input_fault_count = 0;
+    bool made_context = false;
+    h.run(input, made_context);
+    for (int i = 0; i < std::min(input_fault_count, faults_kept); ++i)
+        if (kind_of(input_faults[i]) == kind)
+            return true;
+    return false;
+}
+
+// Removes elements (last first, so that the earlier ones keep their place in
+// document order) and shortens contents while the kind of fault stays.
+bytes minimize(harness& h, const bytes& input, const std::string& kind)
+{
+    bytes best = input;
+    for (bool progress = true; progress;) {
+        progress = false;
+        wine_fuzz::element root;
+        bytes tail;
+        if (!wine_fuzz::parse(best, root, tail))
+            break;
+        std::vector<wine_fuzz::element> top{root};
+        const auto attempt = [&](const std::vector<wine_fuzz::element>& candidate_top) {
+            bytes candidate;
+            for (const auto& e : candidate_top)
+                wine_fuzz::encode_to(e, candidate);
+            if (candidate.size() >= best.size() || !shows_kind(h, candidate, kind))
+                return false;
+            best = candidate;
+            progress = true;
+            return true;
+        };
+        if (!tail.empty() && attempt(top))
+            continue;
+        for (std::size_t k = count_elements(top); k-- > 1;) {
+            for (int edit = 0; edit < 4; ++edit) {
+                std::vector<wine_fuzz::element> candidate = top;
+                std::size_t at = k;
+                std::size_t index = 0;
+                std::vector<wine_fuzz::element>* holder = nullptr;
+                wine_fuzz::element* e = nth_element(candidate, at, holder, index);
+                if (!e)
+                    break;
+                if (edit == 0) {
+                    holder->erase(holder->begin() + static_cast<std::ptrdiff_t>(index));
+                } else if (e->shape != wine_fuzz::element::form::primitive || e->content.empty()) {
+                    break;
+                } else if (edit == 1) {
+                    e->content.clear();
+                } else if (edit == 2) {
+                    e->content.resize(e->content.size() / 2);
+                } else {
+                    e->content.pop_back();
+                }
+                if (attempt(candidate)) {
+                    top = std::move(candidate);
+                    break;
+                }
+            }
+        }
+    }
+    return best;
+}
+
 struct options {
     unsigned long long seed = 1;
     unsigned long long runs = 0;
@@ -704,6 +803,7 @@ struct options {
     std::wstring findings;
     std::vector<bytes> replay;
     std::vector<std::string> replay_names;
+    bool minimize = false;
     bool usage_error = false;
 };
 
@@ -736,6 +836,8 @@ options parse_options(int argc, char** argv)
                 o.replay_names.push_back(inputs.size() == 1 ? argv[i]
                                                             : std::string(argv[i]) + ":" + std::to_string(k + 1));
             }
+        } else if (a == "--minimize") {
+            o.minimize = true;
         } else if (a == "--hex" && has_value) {
             bytes data;
             if (!from_hex_text(argv[++i], data)) {
@@ -838,6 +940,8 @@ private:
 
 int main(int argc, char** argv)
 {
+    // Lines end in a line feed alone: the output is read by shell scripts.
+    _setmode(_fileno(stdout), _O_BINARY);
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     const options o = parse_options(argc, argv);
     if (o.usage_error)
@@ -885,8 +989,15 @@ int main(int argc, char** argv)
                         made_context ? "certificate context made" : "refused",
                         after.keys > before.keys ? ", key imported" : "",
                         after.client_auth > before.client_auth ? ", client authentication" : "");
-            if (input_fault_count)
-                report.faulted(o.replay[i], "replay-" + std::to_string(i + 1));
+            if (!input_fault_count)
+                continue;
+            const std::string kind = kind_of(input_faults[0]);
+            report.faulted(o.replay[i], "replay-" + std::to_string(i + 1));
+            if (o.minimize) {
+                const bytes smallest = minimize(h, o.replay[i], kind);
+                std::printf("  shrunk to %llu bytes, still %s:\n  %s\n", static_cast<unsigned long long>(smallest.size()),
+                            kind.c_str(), hex(smallest).c_str());
+            }
         }
         report.summary();
         std::fflush(stdout);
