@@ -14,7 +14,6 @@ constexpr std::uint8_t high_tag_number = 0x1F;
 constexpr std::uint8_t class_bits = 0xC0;
 constexpr std::uint8_t bit_string_tag = 0x03;
 constexpr std::uint8_t sequence_tag = 0x30;
-constexpr std::uint8_t registered_id_tag = 0x88;
 // Certificates nest a dozen levels at most; this bounds the walk whatever a
 // page sends.
 constexpr std::size_t deepest_nesting = 64;
@@ -94,6 +93,28 @@ bool always_primitive(std::uint8_t tag)
     }
 }
 
+// The encodings a GeneralName has: otherName [0], x400Address [3],
+// directoryName [4] and ediPartyName [5] constructed, so that their content
+// is read too; rfc822Name [1], dNSName [2], the URI [6] and iPAddress [7]
+// primitive. A registeredID [8] is not among them: the decoder steps over it
+// by the length of the text it makes of it, not by its own length.
+bool general_name_tag(std::uint8_t tag)
+{
+    switch (tag) {
+    case 0xA0:
+    case 0x81:
+    case 0x82:
+    case 0xA3:
+    case 0xA4:
+    case 0xA5:
+    case 0x86:
+    case 0x87:
+        return true;
+    default:
+        return false;
+    }
+}
+
 struct open_element {
     std::size_t end;
     std::size_t children;
@@ -129,7 +150,7 @@ check_result check(const std::uint8_t* data, std::size_t size, const layout& rul
         if (depth > 0) {
             open_element& parent = open[depth - 1];
             ++parent.children;
-            if (parent.names && h.tag == registered_id_tag)
+            if (parent.names && !general_name_tag(h.tag))
                 return check_result::refused;
             const bool implicit = parent.implicit_children &&
                                   rules.implicit_bit_strings.find(static_cast<char>(h.tag)) != std::string_view::npos;

@@ -45,10 +45,12 @@ check_result check_certificate(const std::uint8_t* data, std::size_t size);
 // extension's OID. The value must be exactly one element, with the outer
 // tag of that extension's structure; an OID not known here is refused. For
 // CRL distribution points the reasons ([1]) of each distribution point are
-// BIT STRINGs too. A registeredID ([8]) among general names (alternative
-// names, the authority key identifier's issuer, the full name and CRL
-// issuer of a distribution point) is refused: the decoder steps over it by
-// the length of the text it makes of it, not by its own length.
+// BIT STRINGs too. Among general names (alternative names, the authority
+// key identifier's issuer, the full name and CRL issuer of a distribution
+// point) each entry must have one of GeneralName's own encodings, with the
+// names that hold structures constructed so that they are read too; a
+// registeredID ([8]) is refused: the decoder steps over it by the length of
+// the text it makes of it, not by its own length.
 check_result check_extension(const char* oid, const std::uint8_t* data, std::size_t size);
 
 // The bits of a subject public key, as the key import decodes them: exactly

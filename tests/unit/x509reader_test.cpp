@@ -184,7 +184,7 @@ TEST(X509Reader, CertificateBytesAreReadWholeAsDer)
     const std::tuple<const char*, const char*, result> extensions[] = {
         {"2.5.29.31", "30 08 30 06 a0 02 81 00 81 00", refused},  // empty reasons
         {"2.5.29.31", "30 09 30 07 a0 02 81 00 81 01 00", sound},
-        {"2.5.29.17", "30 08 30 06 a0 02 81 00 81 00", sound},    // no reasons there
+        {"2.5.29.17", "30 08 a0 06 a0 02 81 00 81 00", sound},    // no reasons there
         {"2.5.29.31", "30 06 30 04 a0 02 81 00", sound},          // rfc822Name [1] deeper down
         {"2.5.29.15", "03 00", refused},
         {"2.5.29.17", "30 80 82 01 61 00 00", refused},
@@ -212,6 +212,13 @@ TEST(X509Reader, CertificateBytesAreReadWholeAsDer)
         {"2.5.29.17", "30 0c a4 0a 30 08 31 06 30 04 06 00 1e 00", refused},
         {"2.5.29.17", "30 0d a4 0b 30 09 31 07 30 05 06 01 2a 1e 01", early},
         {"2.5.29.17", "30 0e a4 0c 30 0a 31 08 30 06 06 01 2a 1e 01 41", refused},
+        {"2.5.29.17", "30 02 a8 00", refused},
+        {"2.5.29.17", "30 02 08 00", refused},                    // only context tags name
+        {"2.5.29.17", "30 02 30 00", refused},
+        {"2.5.29.17", "30 0e 84 0c 30 0a 31 08 30 06 06 01 2a 1e 01 41", refused},  // an unread directory name
+        {"2.5.29.17", "30 04 a2 02 04 00", refused},              // a constructed DNS name
+        {"2.5.29.17", "30 04 80 02 06 00", refused},              // a primitive other name
+        {"2.5.29.17", "30 0b 81 01 61 86 01 62 87 01 63 a5 00", sound},
         {"2.5.29.35", "30 08 80 02 ab cd a1 02 88 00", refused},  // the authority's issuer
         {"2.5.29.35", "30 08 80 02 ab cd 82 02 88 00", sound},    // its serial is no name
         {"2.5.29.31", "30 0a 30 08 a0 06 a0 04 88 02 2a 03", refused},  // a full name
