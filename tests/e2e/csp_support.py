@@ -482,6 +482,8 @@ def distribution_points(*names):
 # element but that the system's decoder must not see.
 UNREADABLE_EXTENSION_VALUES = [
     ("2.5.29.17", "directory name with a one-octet BMPString", der_element(0x30, der_element(0xA4, named(BMP_A)))),
+    ("2.5.29.17", "primitive directory name with a one-octet BMPString",
+     der_element(0x30, der_element(0x84, named(BMP_A)))),
     ("2.5.29.35", "issuer's directory name with a one-octet BMPString", issuer_key_id(der_element(0xA4, named(BMP_A)))),
     ("2.5.29.37", "empty OID after client authentication", der_element(0x30, CLIENT_AUTH + b"\x06\x00")),
     ("2.5.29.37", "indefinite length without an end", b"\x30\x80" + CLIENT_AUTH),
