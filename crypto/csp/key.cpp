@@ -6,6 +6,7 @@
 #include "crypto/csp/key_blobs.h"
 #include "crypto/csp/win32_exception.h"
 #include "crypto/csp/x509certificate.h"
+#include "crypto/util/der_check.h"
 
 namespace crypto::csp {
 namespace {
@@ -16,9 +17,13 @@ constexpr ALG_ID calg_pro_export = 0x661F;
 
 key::key(const context& owner, const std::shared_ptr<x509certificate>& certificate) : context_(&owner)
 {
-    if (certificate && certificate->context())
-        CryptImportPublicKeyInfo(owner.handle(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
-                                 &certificate->context()->pCertInfo->SubjectPublicKeyInfo, &handle_);
+    if (!certificate || !certificate->context())
+        return;
+    // Key bits the import cannot read safely are not imported: the handle stays 0.
+    CERT_PUBLIC_KEY_INFO& info = certificate->context()->pCertInfo->SubjectPublicKeyInfo;
+    if (util::der::check_public_key(info.Algorithm.pszObjId, info.PublicKey.pbData, info.PublicKey.cbData) ==
+        util::der::check_result::sound)
+        CryptImportPublicKeyInfo(owner.handle(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, &info, &handle_);
 }
 
 key::key(const context& owner) : context_(&owner)

@@ -110,7 +110,15 @@ std::uint32_t x509certificate::key_spec() const
 
 bool x509certificate::has_client_auth_usage() const
 {
-    if (!context_)
+    if (!context_ || !context_->pCertInfo)
+        return false;
+    // The usage is read from the first extension of its OID, as the system
+    // reads it; a value it cannot read safely means no usage.
+    const CERT_INFO& info = *context_->pCertInfo;
+    const CERT_EXTENSION* extension =
+        CertFindExtension(szOID_ENHANCED_KEY_USAGE, info.cExtension, info.rgExtension);
+    if (!extension || util::der::check_extension(szOID_ENHANCED_KEY_USAGE, extension->Value.pbData,
+                                                 extension->Value.cbData) != util::der::check_result::sound)
         return false;
     DWORD size = 0;
     if (!CertGetEnhancedKeyUsage(context_, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, nullptr, &size) || size == 0)

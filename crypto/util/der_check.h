@@ -1,13 +1,16 @@
 #pragma once
 // Checks certificate bytes before the CryptoAPI decoder sees them. The
 // system's decoder copies from a BIT STRING without its unused-bits octet as
-// if that octet were there, reading and writing past its buffers; and it
-// follows forms that DER does not have (indefinite lengths, elements it
-// takes whole without reading them), where a looser check and the decoder
-// part ways. So the check reads the first element of the bytes completely,
-// as DER, and refuses whatever it cannot read that way. Certificates from a
-// page, a token or a device, and the extension values the viewer decodes,
-// are checked here first.
+// if that octet were there, reading and writing past its buffers; it follows
+// forms that DER does not have (indefinite lengths, elements it takes whole
+// without reading them), where a looser check and the decoder part ways; and
+// it trusts the content of what it reads: a BMPString of an odd length, an
+// empty OBJECT IDENTIFIER or one whose last octet promises more, a general
+// name it steps over by the wrong count. So the check reads the first
+// element of the bytes completely, as DER with X.690's content rules, and
+// refuses whatever it cannot read that way. Certificates from a page, a
+// token or a device, the extension values decoded after them and the RSA
+// key bits are checked here first.
 #include <cstddef>
 #include <cstdint>
 
@@ -17,24 +20,41 @@ enum class check_result {
     sound,
     // The input, or an enclosing element, ends before an element does.
     ends_early,
-    // Anything else that is not DER, or a BIT STRING the decoder cannot take.
+    // Anything else that is not DER, or a value the decoder cannot take.
     refused,
 };
 
-// Reads the first element of data, and inside it every element of the
-// constructed form, at most 64 levels deep: one-byte tags, definite lengths
-// of at most four bytes, each element exactly within its parent. Every BIT
-// STRING must be primitive and hold its unused-bits octet (0 to 7). Bytes
-// after the first element are not read, as the decoder does not read them.
+// Every check reads the first element of data, and inside it every element
+// of the constructed form, at most 64 levels deep: one-byte tags, definite
+// lengths of at most four bytes, each element exactly within its parent.
+// Every BIT STRING must be primitive and hold its unused-bits octet (0 to
+// 7). The universal types keep their content rules: an OBJECT IDENTIFIER
+// has at least one octet, no subidentifier starting with 0x80 and a last
+// octet below 0x80; a BOOLEAN has one octet, a NULL none, an INTEGER at
+// least one; a BMPString has an even number of octets, a UniversalString a
+// multiple of four; none of these, nor a BIT STRING, is constructed.
 
 // A certificate, signed or not (the decoder takes the bytes as a bare
 // TBSCertificate when they do not read as a signed one): the issuer and
 // subject unique identifiers ([1] and [2]) among the children of the first
-// element and of its first child are BIT STRINGs too.
+// element and of its first child are BIT STRINGs too. Bytes after the first
+// element are not read, as the decoder does not read them.
 check_result check_certificate(const std::uint8_t* data, std::size_t size);
 
-// An extension value of the given OID (null for none): for CRL distribution
-// points the reasons ([1]) of each distribution point are BIT STRINGs too.
+// The value of an extension that is handed to the system's decoder, by the
+// extension's OID. The value must be exactly one element, with the outer
+// tag of that extension's structure; an OID not known here is refused. For
+// CRL distribution points the reasons ([1]) of each distribution point are
+// BIT STRINGs too. Among general names (alternative names, the authority
+// key identifier's issuer, the full name and CRL issuer of a distribution
+// point) each entry must have one of GeneralName's own encodings, with the
+// names that hold structures constructed so that they are read too; a
+// registeredID ([8]) is refused: the decoder steps over it by the length of
+// the text it makes of it, not by its own length.
 check_result check_extension(const char* oid, const std::uint8_t* data, std::size_t size);
+
+// The bits of a subject public key, as the key import decodes them: exactly
+// one element, a SEQUENCE (RSAPublicKey) for the RSA algorithm OID.
+check_result check_public_key(const char* algorithm_oid, const std::uint8_t* data, std::size_t size);
 
 }  // namespace crypto::util::der

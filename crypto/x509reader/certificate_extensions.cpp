@@ -15,14 +15,12 @@ namespace {
 
 constexpr DWORD encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-// The decoded structure in a buffer of the size the decoder asks for; empty
-// when decoding fails, as for a value the decoder cannot take safely.
-std::vector<BYTE> decode(LPCSTR structure_type, const BYTE* value, DWORD length)
+// The value of the extension oid decoded as structure_type, in a buffer of
+// the size the decoder asks for; empty when decoding fails, and for a value
+// the decoder cannot take safely.
+std::vector<BYTE> decode(const char* oid, LPCSTR structure_type, const BYTE* value, DWORD length)
 {
-    // Structure types below 0x10000 are numbers (X509_INTEGER), not OIDs.
-    const bool numbered = reinterpret_cast<std::uintptr_t>(structure_type) >> 16 == 0;
-    if (util::der::check_extension(numbered ? nullptr : structure_type, value, length) !=
-        util::der::check_result::sound)
+    if (util::der::check_extension(oid, value, length) != util::der::check_result::sound)
         return {};
     DWORD size = 0;
     if (!value || !length || !CryptDecodeObject(encoding, structure_type, value, length, 0, nullptr, &size) || !size)
@@ -32,6 +30,12 @@ std::vector<BYTE> decode(LPCSTR structure_type, const BYTE* value, DWORD length)
     if (!CryptDecodeObject(encoding, structure_type, value, length, 0, buffer.data(), &size))
         return {};
     return buffer;
+}
+
+// The value of the extension oid decoded as the structure of that OID.
+std::vector<BYTE> decode(const char* oid, const BYTE* value, DWORD length)
+{
+    return decode(oid, oid, value, length);
 }
 
 // A DNS name in the system's ANSI code page, as the name has always been shown.
@@ -114,7 +118,7 @@ struct usage_period {
 
 std::string private_key_usage_period(const BYTE* value, DWORD length)
 {
-    const auto buffer = decode("{E36FC6F5-4880-4CB7-BA51-1FCD92CA1453}", value, length);
+    const auto buffer = decode("2.5.29.16", "{E36FC6F5-4880-4CB7-BA51-1FCD92CA1453}", value, length);
     if (buffer.size() < sizeof(usage_period))
         return {};
     const auto* period = reinterpret_cast<const usage_period*>(buffer.data());
@@ -138,7 +142,7 @@ std::string certificate_policies(const BYTE* value, DWORD length)
 
 std::string identification_kind(const BYTE* value, DWORD length)
 {
-    const auto buffer = decode(X509_INTEGER, value, length);
+    const auto buffer = decode("1.2.643.100.114", X509_INTEGER, value, length);
     if (buffer.size() >= sizeof(int)) {
         const std::string text = identification_kind_text(*reinterpret_cast<const int*>(buffer.data()));
         if (!text.empty())

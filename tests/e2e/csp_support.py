@@ -329,6 +329,79 @@ def emptied_bit_strings(der):
     return out
 
 
+class CertificateFields:
+    """The parts of a parsed certificate that the altered copies change."""
+
+    def __init__(self, tree):
+        self.tbs, self.algorithm, self.key, at = certificate_parts(tree)
+        self.issuer, self.subject = self.tbs.children[at - 3], self.tbs.children[at - 1]
+        self.extensions = next((c.children[0].children for c in self.tbs.children if c.tag == 0xA3), None)
+
+    def extension(self, oid):
+        """The extension of an OID, added (not critical, empty) where the
+        certificate lacks it."""
+        if self.extensions is None:
+            self.extensions = []
+            self.tbs.children.append(Element(0xA3, children=[Element(0x30, children=self.extensions)]))
+        found = [e for e in self.extensions if oid_text(e.children[0].content) == oid]
+        if not found:
+            found.append(Element(0x30, children=[Element(0x06, oid_content(oid)), Element(0x04)]))
+            self.extensions.append(found[0])
+        return found[0]
+
+
+def oid_content(text):
+    """The content of an OBJECT IDENTIFIER from its dotted text."""
+    arcs = [int(arc) for arc in text.split(".")]
+    out = b""
+    for arc in [40 * arcs[0] + arcs[1]] + arcs[2:]:
+        part = bytes([arc & 0x7F])
+        while arc > 0x7F:
+            arc >>= 7
+            part = bytes([0x80 | arc & 0x7F]) + part
+        out += part
+    return out
+
+
+def first_value(name):
+    """The value of the first attribute of a Name."""
+    return name.children[0].children[0].children[1]
+
+
+def replaced(node, tag, content):
+    node.tag, node.content, node.children = tag, content, None
+
+
+def oid_changed(node, content):
+    node.content = content(node.content)
+
+
+def spliced(node, start, stop, *children):
+    node.children[start:stop] = children
+
+
+BMP_A = der_element(0x1E, b"A")  # a BMPString of one octet
+# (form, change of CertificateFields) of the copies that break X.690's content rules.
+CONTENT_RULE_BREAKS = [
+    ("one-octet BMPString in the subject", lambda f: replaced(first_value(f.subject), 0x1E, b"A")),
+    ("one-octet BMPString in the issuer", lambda f: replaced(first_value(f.issuer), 0x1E, b"A")),
+    ("one-octet BMPString beside another value of an RDN", lambda f: f.subject.children[0].children.append(
+        Element(0x30, raw=der_element(0x30, der_element(0x06, b"\x55\x04\x03") + BMP_A)))),
+    ("empty OID as a name attribute type", lambda f: replaced(f.subject.children[0].children[0].children[0], 6, b"")),
+    ("empty OID as the signature algorithm", lambda f: replaced(f.algorithm.children[0], 6, b"")),
+    ("key algorithm OID with a subidentifier starting with 0x80",
+     lambda f: oid_changed(f.key.children[0].children[0], lambda c: c[:1] + b"\x80" + c[1:])),
+    ("issuer's attribute type OID whose last octet has the high bit", lambda f: oid_changed(
+        f.issuer.children[0].children[0].children[0], lambda c: c[:-1] + bytes([c[-1] | 0x80]))),
+    ("three-octet UniversalString in the subject", lambda f: replaced(first_value(f.subject), 0x1C, b"\0\0A")),
+    ("two-octet BOOLEAN as the key algorithm's parameters",
+     lambda f: spliced(f.key.children[0], 1, None, Element(0x01, b"\xff\xff"))),
+    ("NULL with content as the signature algorithm's parameters",
+     lambda f: spliced(f.algorithm, 1, None, Element(0x05, b"\0"))),
+    ("empty INTEGER as the version", lambda f: replaced(f.tbs.children[0].children[0], 0x02, b"")),
+]
+
+
 def hostile_certificates(der):
     """(name, bytes) of forms made from a certificate that reach the system's
     decoder unless the bytes are read whole as DER first: the bare
@@ -338,7 +411,14 @@ def hostile_certificates(der):
     primitive of the indefinite length (NULL, OCTET STRING or [0]), as the
     TBSCertificate's signature algorithm or the key's, before an emptied
     public key; and the certificate and its signature algorithm in the
-    indefinite form, with such parameters, before an emptied signature."""
+    indefinite form, with such parameters, before an emptied signature. And
+    primitives that break X.690's content rules where the system's decoder
+    takes them or hands them on (the certificate must have a version): a
+    one-octet BMPString as a name value, also beside another value of its
+    RDN; empty OBJECT IDENTIFIERs, one with a subidentifier starting with
+    0x80 and one whose last octet promises more; a three-octet
+    UniversalString, a two-octet BOOLEAN and a NULL with content as
+    algorithm parameters, and an empty INTEGER as the version."""
     tree = Element.parse(der)[0]
     out = []
     for tag, name in ((0x81, "issuer"), (0x82, "subject")):
@@ -360,6 +440,95 @@ def hostile_certificates(der):
     copy.children[1].children[1:] = [Element(0, raw=bytes.fromhex("05800000"))]
     copy.children[2].raw = b"\x03\x00"
     out.append(("indefinite certificate, emptied signature", copy.encode()))
+    for form, change in CONTENT_RULE_BREAKS:
+        copy = tree.copy()
+        change(CertificateFields(copy))
+        out.append((form, copy.encode()))
+    return out
+
+
+CLIENT_AUTH = der_element(0x06, oid_content("1.3.6.1.5.5.7.3.2"))
+DNS_NAME = der_element(0x82, b"example.org")
+CRL_URL = der_element(0x86, b"http://crl.example.org/a.crl")
+
+
+def named(value):
+    """A Name of one attribute, the common name given as its value's DER."""
+    return der_element(0x30, der_element(0x31, der_element(0x30, der_element(0x06, b"\x55\x04\x03") + value)))
+
+
+def issuer_key_id(*issuer):
+    """An authority key identifier with a key identifier, the given issuer
+    general names and a serial number."""
+    return der_element(0x30, der_element(0x80, b"\x01\x02\x03\x04") + der_element(0xA1, b"".join(issuer)) +
+                       der_element(0x82, b"\x01"))
+
+
+def after_registered_id(tag, text):
+    """General names: a registeredID (1.2.3), then one name of the tag whose
+    text hides two more, 12 and 16 bytes after the registeredID's start:
+    where a decoder lands that steps over the registeredID by the size of
+    what it decodes it to (in 32-bit and in 64-bit code)."""
+    hidden = der_element(tag, b"--" + der_element(tag, text))
+    return der_element(0x88, b"\x2a\x03") + der_element(tag, b"-" * 6 + hidden)
+
+
+def distribution_points(*names):
+    """CRL distribution points, each with a full name of the given general names."""
+    return der_element(0x30, b"".join(der_element(0x30, der_element(0xA0, der_element(0xA0, n))) for n in names))
+
+
+# (extension OID, form, value) of extension values that are DER element by
+# element but that the system's decoder must not see.
+UNREADABLE_EXTENSION_VALUES = [
+    ("2.5.29.17", "directory name with a one-octet BMPString", der_element(0x30, der_element(0xA4, named(BMP_A)))),
+    ("2.5.29.17", "primitive directory name with a one-octet BMPString",
+     der_element(0x30, der_element(0x84, named(BMP_A)))),
+    ("2.5.29.35", "issuer's directory name with a one-octet BMPString", issuer_key_id(der_element(0xA4, named(BMP_A)))),
+    ("2.5.29.37", "empty OID after client authentication", der_element(0x30, CLIENT_AUTH + b"\x06\x00")),
+    ("2.5.29.37", "indefinite length without an end", b"\x30\x80" + CLIENT_AUTH),
+    ("2.5.29.37", "inner length past the value",
+     der_element(0x30, CLIENT_AUTH + bytes.fromhex("0684000000082b060105"))),
+    ("2.5.29.17", "registeredID before a DNS name", der_element(0x30, after_registered_id(0x82, b"hidden.example"))),
+    ("2.5.29.31", "registeredID in a full name",
+     distribution_points(after_registered_id(0x86, b"http://hidden.example.org/"), CRL_URL)),
+    ("2.5.29.17", "an OCTET STRING for the sequence", der_element(0x04, DNS_NAME)),
+    ("2.5.29.17", "a SET for the sequence", der_element(0x31, DNS_NAME)),
+]
+# The viewer's names of the extensions above, for those a copy adds.
+EXTENSION_NAMES = {"2.5.29.17": "Дополнительное имя субъекта", "2.5.29.37": "Улучшенный ключ",
+                   "2.5.29.31": "Точки распространения списков отзыва (CRL)",
+                   "2.5.29.35": "Идентификатор ключа центра сертификатов"}
+
+
+def unreadable_extension_values(der):
+    """(name, copy, OID) for each of UNREADABLE_EXTENSION_VALUES: the
+    certificate with that value for its extension of the OID, added (not
+    critical, last) where it has none, every length around written anew.
+    The certificate still reads; the viewer shows that extension's value as
+    an empty text, and an enhanced key usage that does not read has no
+    client authentication."""
+    tree = Element.parse(der)[0]
+    out = []
+    for oid, form, value in UNREADABLE_EXTENSION_VALUES:
+        copy = tree.copy()
+        CertificateFields(copy).extension(oid).children[-1] = Element(0x04, value)
+        out.append(("%s value: %s" % (oid, form), copy.encode(), oid))
+    return out
+
+
+def without_extension_value(rendered, oid):
+    """A SerializeCertificate result with the value of its extension of the
+    OID emptied; where it has none, with that extension added last, as
+    unreadable_extension_values adds it."""
+    out = json.loads(json.dumps(rendered))
+    extensions = out["certificate"].setdefault("extensions", [])
+    found = [e for e in extensions if e["oid"] == oid]
+    if not found:
+        found.append({"order": str(len(extensions) + 1), "oid": oid, "critical": "false",
+                      "name": EXTENSION_NAMES[oid], "value": ""})
+        extensions.append(found[0])
+    found[0]["value"] = ""
     return out
 
 

@@ -10,7 +10,7 @@ import unittest
 
 from csp_support import (BASE64_ERROR, NTE_BAD_KEYSET, PrefixTests, Scratch, WinePrefix, b64, check_hostile_rows,
                          emptied_bit_strings, error, hostile_certificates, openssl_cms_print, openssl_cms_verify,
-                         openssl_verifies_signature, openssl_x509_text, result, sha1_hex)
+                         openssl_verifies_signature, openssl_x509_text, result, sha1_hex, unreadable_extension_values)
 
 DESCRIPTION_KEYS = ["thumbprint", "serial", "subject", "raw_subject", "issuer", "validFrom", "validTo", "algorithm",
                     "container", "hardware", "reader", "carrier_type"]
@@ -190,6 +190,9 @@ class RsaCommands(PrefixTests):
         rows = [("BIT STRING %d emptied" % n, ("CertificateFromBase64", {"data": b64(copy)}), "")
                 for n, (copy, oid) in enumerate(emptied_bit_strings(loose)) if not oid]
         rows += [(form, ("CertificateFromBase64", {"data": b64(copy)}), "") for form, copy in hostile_certificates(loose)]
+        # Extension values the decoder must not see leave the certificate readable.
+        rows += [(form, ("CertificateFromBase64", {"data": b64(copy)}), dict(d, thumbprint=sha1_hex(copy)))
+                 for form, copy, _ in unreadable_extension_values(loose)]
         check_hostile_rows(self, self.ask, rows, loose)
 
     def test_serialize_certificate_renders_what_certificate_to_base64_returns(self):

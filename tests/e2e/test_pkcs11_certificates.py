@@ -6,7 +6,7 @@ import json
 import os
 import unittest
 
-from csp_support import check_hostile_rows, error, hostile_certificates, result, sha1_hex
+from csp_support import check_hostile_rows, error, hostile_certificates, result, sha1_hex, unreadable_extension_values
 from pkcs11_support import AX_CLIENT, ESMART, FIXTURE, JACARTA, RUTOKEN, Tokens, certificate, private_key, slot
 
 SNILS = "1.2.643.100.3"
@@ -107,16 +107,26 @@ class TokenCertificates(unittest.TestCase):
     def test_certificates_that_are_not_der_throughout_are_skipped(self):
         # A token's certificate bytes reach the system's decoder as a page's
         # do: bytes that are not DER throughout are passed over, in the
-        # listing and in a lookup by their thumbprint.
+        # listing and in a lookup by their thumbprint. Extension values the
+        # decoder must not see leave a certificate that is found and listed,
+        # but for an enhanced key usage that does not read: no client
+        # authentication, so not listed.
         sound = [certificate(self.der["g256"], "0001"), private_key("0001")]
         hostile = hostile_certificates(self.der["g256"])
+        readable = unreadable_extension_values(self.der["g256"])
         self.tokens.install({RUTOKEN: {"slots": [slot("Rutoken ECP 0", sound)]}})
         (listed,) = self.tokens.ask(("CertificatesList", {"store_type": "pkcs11"}))
         self.tokens.install({RUTOKEN: {"slots": [slot("Rutoken ECP 0", sound + [
-            certificate(copy, "h%d" % n) for n, (_, copy) in enumerate(hostile)])]}})
-        rows = [("listing", ("CertificatesList", {"store_type": "pkcs11"}), result(listed))]
+            certificate(copy, "h%d" % n) for n, (_, copy) in enumerate(hostile)] + [
+            certificate(copy, "b%d" % n) for n, (_, copy, _) in enumerate(readable)])]}})
+        found = [dict(result(listed)[0], thumbprint=sha1_hex(copy), container="b%d" % n)
+                 for n, (_, copy, _) in enumerate(readable)]
+        rows = [("listing", ("CertificatesList", {"store_type": "pkcs11"}), result(listed) + [
+            description for description, (_, _, oid) in zip(found, readable) if oid != "2.5.29.37"])]
         rows += [(form, ("FindCertificate", {"store_type": "pkcs11", "thumbprint": sha1_hex(copy)}), "")
                  for form, copy in hostile]
+        rows += [(form, ("FindCertificate", {"store_type": "pkcs11", "thumbprint": sha1_hex(copy)}), description)
+                 for (form, copy, _), description in zip(readable, found)]
         check_hostile_rows(self, self.tokens.ask, rows, self.der["g256"])
 
     def test_modules_load_once_in_table_order_and_are_finalised_at_exit(self):

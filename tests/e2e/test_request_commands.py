@@ -8,7 +8,8 @@ import os
 import unittest
 
 from csp_support import (GOST_FIXTURE, SCARD_W_WRONG_CHV, PrefixTests, Scratch, WinePrefix, b64, check_hostile_rows,
-                         emptied_bit_strings, hostile_certificates, openssl, result, sha1_hex, tlv)
+                         emptied_bit_strings, hostile_certificates, openssl, result, sha1_hex, tlv,
+                         unreadable_extension_values)
 
 EKU = ["1.3.6.1.5.5.7.3.2", "1.3.6.1.5.5.7.3.4"]
 NO_PROVIDER = "Не обнаружен соответствующий криптопровайдер"
@@ -223,10 +224,13 @@ class RequestCommands(PrefixTests):
         self.assertEqual(containers["Rows-F"][1][0][3].replace("-", "").upper(), base64.b64decode(certificate).hex().upper())
         (listed,) = self.ask(("CertificatesList", {}))
         self.assertNotIn(sha1_hex(base64.b64decode(certificate)), [d["thumbprint"] for d in result(listed) or []])
-        # Certificates that are not DER throughout are not read.
+        # Certificates that are not DER throughout are not read; extension
+        # values the decoder must not see leave a certificate that is written.
         der = base64.b64decode(certificate)
+        forms = [(form, copy, fail(-1, NO_PROVIDER)) for form, copy in hostile_certificates(der)]
+        forms += [(form, copy, {"valid": "1"}) for form, copy, _ in unreadable_extension_values(der)]
         check_hostile_rows(self, self.ask, [(form, ("WriteCertificate", {"container": "Rows-F", "cert": b64(copy)}),
-                                             fail(-1, NO_PROVIDER)) for form, copy in hostile_certificates(der)], der)
+                                             expected) for form, copy, expected in forms], der)
 
 
 @unittest.skipUnless(os.path.exists(GOST_FIXTURE), "the GOST stand-in provider is not built")

@@ -11,7 +11,8 @@ import subprocess
 import tempfile
 import unittest
 
-from csp_support import b64, check_hostile_rows, emptied_bit_strings, error, hostile_certificates, result, tlv
+from csp_support import (b64, check_hostile_rows, emptied_bit_strings, error, hostile_certificates, result, tlv,
+                         unreadable_extension_values)
 from pkcs11_support import (AX_CLIENT, CKM_GOSTR3410, ESMART, FIXTURE, GOST_2012_512_SIGN, JACARTA, RUTOKEN, Tokens,
                             certificate, private_key, standin_signature)
 
@@ -347,13 +348,18 @@ class TokenRequests(unittest.TestCase):
         self.assertEqual(self.tokens.log(RUTOKEN + " C_OpenSession slot=1 "), [])
 
         # Certificates that are not DER throughout are not read (after the
-        # login, as any certificate); one cut short fails as the decoder fails it.
-        self.tokens.install({RUTOKEN: {"slots": [token_slot("Rutoken", "RT01", [public_key("exists"),
-                                                                                private_key("exists")])]}})
+        # login, as any certificate); one cut short fails as the decoder fails
+        # it. Extension values the decoder must not see leave a certificate
+        # that is written, each beside a key pair of its own.
+        readable = unreadable_extension_values(issued)
+        self.tokens.install({RUTOKEN: {"slots": [token_slot("Rutoken", "RT01", [public_key("exists"), private_key(
+            "exists")] + [public_key("b%d" % n) for n in range(len(readable))])]}})
         hostile = [(form, copy, CRYPT_E_ASN1_CORRUPT) for form, copy in hostile_certificates(issued)]
         check_hostile_rows(self, self.tokens.ask, [
             (form, ("WriteCertificateHW", write_arguments("exists", "RT01", copy)), in_band(code, ""))
-            for form, copy, code in hostile + [("cut short", issued[:-9], CRYPT_E_ASN1_EOD)]], issued)
+            for form, copy, code in hostile + [("cut short", issued[:-9], CRYPT_E_ASN1_EOD)]] + [
+            (form, ("WriteCertificateHW", write_arguments("b%d" % n, "RT01", copy)), {"valid": "1"})
+            for n, (form, copy, _) in enumerate(readable)], issued)
 
     def test_objects_made_by_one_process_are_seen_by_the_next(self):
         self.tokens.install({RUTOKEN: {"slots": [token_slot("Rutoken", "RT0001")]}})

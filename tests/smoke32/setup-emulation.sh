@@ -33,7 +33,12 @@ if [ ${#missing[@]} -gt 0 ]; then
     dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq >/dev/null || kelvora_unavailable "apt-get update failed"
+  # A mirror in the middle of a sync fails the update now and then: try again.
+  for attempt in 1 2 3; do
+    apt-get update -qq >/dev/null 2>&1 && break
+    [ "$attempt" -eq 3 ] && kelvora_unavailable "apt-get update failed"
+    sleep 20
+  done
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null \
     || kelvora_unavailable "cannot install ${missing[*]}"
 fi

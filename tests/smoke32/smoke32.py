@@ -13,7 +13,8 @@ SerializeCertificate in both builds. SmartcardList and FindContainer over the
 PC/SC stand-in, token (PKCS#11) signing, a certificate request made on a token
 and its certificate written back, and SKF signing run through both builds, each
 with the stand-in DLLs of its own bitness, and must answer alike; so must
-certificates that are not DER throughout, through every command that reads
+certificates that are not DER throughout and certificates with extension
+values the system's decoder must not see, through every command that reads
 certificate bytes, each followed by a rendering that must equal a fresh
 process's. Then
 kelvora_ax.dll (i686) is registered with the 32-bit regsvr32 and called once
@@ -38,7 +39,7 @@ sys.path.insert(0, os.path.join(ROOT, "tools"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import kelvora_client  # noqa: E402
 from csp_support import (Scratch, b64, hostile_certificates, openssl_cms_verify, openssl_verifies_signature,  # noqa: E402
-                         sha1_hex)
+                         sha1_hex, unreadable_extension_values, without_extension_value)
 from pkcs11_support import (CKM_GOSTR3410, GOST_2012_512_SIGN, JACARTA, RUTOKEN, Tokens,  # noqa: E402
                             certificate, private_key, slot, standin_signature)
 from cards_support import WINSCARD_VARIABLE  # noqa: E402
@@ -187,13 +188,18 @@ def windows_path(path):
 
 def describe_standins(tokens, der):
     """Writes both stand-ins' descriptions into the tokens' folder, which both
-    builds reach through drive Z:; returns the environment that names them."""
+    builds reach through drive Z:; returns the environment that names them.
+    The JaCarta holds the certificates made from the issued one (not DER
+    throughout, or with extension values the decoder must not see); the
+    Rutoken has a key pair for each of the latter to write it beside."""
+    readable = unreadable_extension_values(der["issued"])
     tokens.install({
-        RUTOKEN: {"slots": [slot("Smoke32 Rutoken", [certificate(der["g256"], "k256"), private_key("k256")],
+        RUTOKEN: {"slots": [slot("Smoke32 Rutoken", [certificate(der["g256"], "k256"), private_key("k256")] + [
+            {"class": "public_key", "id": "b%d" % n} for n in range(len(readable))],
                                  pin=TOKEN_PIN, token={"serial": TOKEN_SERIAL}, mechanisms=TOKEN_MECHANISMS)]},
         JACARTA: {"slots": [slot("Smoke32 JaCarta", [certificate(der["g512"], "k512"), private_key("k512")] + [
-            certificate(copy, "h%d" % n) for n, (_, copy) in enumerate(hostile_certificates(der["issued"]))],
-                                 pin=TOKEN_PIN)]}})
+            certificate(copy, "h%d" % n) for n, (_, copy) in enumerate(hostile_certificates(der["issued"]))] + [
+            certificate(copy, "b%d" % n) for n, (_, copy, _) in enumerate(readable)], pin=TOKEN_PIN)]}})
     devices = os.path.join(tokens.dir, "devices.txt")
     with open(devices, "w") as f:
         f.write(f"log {windows_path(os.path.join(tokens.dir, 'skf.log'))}\n"
@@ -212,9 +218,11 @@ def describe_standins(tokens, der):
                                  "WINEDLLOVERRIDES": "mscoree,mshtml=;winscard=n"})
 
 
-def token_request_cases(issued, hostile):
+def token_request_cases(issued, hostile, readable):
     """A request made on the Rutoken and the certificate written beside it;
-    before it, certificates that are not DER throughout fail to be written."""
+    before it, certificates that are not DER throughout fail to be written,
+    and those with extension values the decoder must not see are written
+    beside key pairs of their own."""
     subject, eku = "2.5.4.3=Smoke32,2.5.4.6=RU", ["1.3.6.1.5.5.7.3.2"]
     token = {"container": "smoke32", "card_type": "4", "card_serial": TOKEN_SERIAL, "pincode": TOKEN_PIN}
     request = dict(token, reader="Smoke32 Rutoken", subject_quoted=subject, eku=eku, cryptoStandart="gost2012-256",
@@ -223,6 +231,8 @@ def token_request_cases(issued, hostile):
         ("CreateRequestHW", request, lambda r: r["valid"] == "1" and len(base64.b64decode(r["x509request"])) > 64),
         *hostile("WriteCertificateHW", lambda der: dict(token, cert=b64(der)),
                  {"valid": "0", "errorcode": "0x80093103", "error": ""}),
+        *readable("WriteCertificateHW", lambda n, der: dict(token, container="b%d" % n, cert=b64(der)),
+                  lambda n, der, oid: lambda r: r == {"valid": "1"}),
         ("WriteCertificateHW", dict(token, cert=b64(issued)), lambda r: r == {"valid": "1"}),
         ("WriteCertificateHW", dict(token, cert=b64(issued)),
          lambda r: r["error"] == "Сертификат уже установлен в контейнер"),
@@ -245,8 +255,8 @@ def standin_cases(thumb, issued, rendered):
     def skf(name, pin=SKF_PIN, hash_bytes=h32):
         return {"store_type": "skf", "thumbprint": thumb[name], "hash": b64(hash_bytes), "pin": pin}
 
-    def listed(*names):
-        return lambda r: sorted(c["thumbprint"] for c in r) == sorted(thumb[n] for n in names)
+    def listed(*names, copies=()):
+        return lambda r: sorted(c["thumbprint"] for c in r) == sorted([thumb[n] for n in names] + list(copies))
 
     def found(name, key, value):
         return lambda r: (r["thumbprint"], r[key]) == (thumb[name], value)
@@ -264,10 +274,22 @@ def standin_cases(thumb, issued, rendered):
                 all(signed(hashes[s["id"]])(s["sig"]) for s in r["signatures"])
         return ("SignHashArray", dict(arguments, hashes=[{"id": i, "hash": b64(h)} for i, h in hashes.items()]), test)
 
+    render = ("SerializeCertificate", {"cert": b64(issued)}, lambda r: r == rendered)
+
     def hostile(kind, arguments, expected):
-        render = ("SerializeCertificate", {"cert": b64(issued)}, lambda r: r == rendered)
         return [case for _, der in hostile_certificates(issued)
                 for case in ((kind, arguments(der), lambda r: r == expected), render)]
+
+    copies = unreadable_extension_values(issued)
+
+    def readable(kind, arguments, test):
+        """The copies with extension values the decoder must not see, the nth
+        with arguments(n, copy), its result tested by test(n, copy, oid)."""
+        return [case for n, (_, der, oid) in enumerate(copies)
+                for case in ((kind, arguments(n, der), test(n, der, oid)), render)]
+
+    def described(der, container):
+        return lambda r: isinstance(r, dict) and (r["thumbprint"], r["container"]) == (sha1_hex(der), container)
 
     def cards(r):
         token = {"reader": "Smoke32 Rutoken", "type": "4", "brand": "Рутокен ЭЦП", "label": "Kelvora Test Token",
@@ -279,20 +301,28 @@ def standin_cases(thumb, issued, rendered):
     return [
         ("SmartcardList", {}, cards),
         ("FindContainer", {"pkhash": b64(bytes(20))}, lambda r: r == ""),
-        ("CertificatesList", {"store_type": "pkcs11"}, listed("g256", "g512")),
+        ("CertificatesList", {"store_type": "pkcs11"}, listed("g256", "g512", copies=[
+            sha1_hex(der) for _, der, oid in copies if oid != "2.5.29.37"])),
         *hostile("FindCertificate", lambda der: {"store_type": "pkcs11", "thumbprint": sha1_hex(der)}, ""),
         *hostile("SerializeCertificate", lambda der: {"cert": b64(der)},
                  {"valid": "false", "error": "Ошибка чтения сертификата"}),
         *hostile("CertificateFromBase64", lambda der: {"data": b64(der)}, ""),
         *hostile("WriteCertificate", lambda der: {"container": "smoke32", "cert": b64(der)},
                  {"valid": "0", "errorcode": "0xFFFFFFFF", "error": "Не обнаружен соответствующий криптопровайдер"}),
+        *readable("FindCertificate", lambda n, der: {"store_type": "pkcs11", "thumbprint": sha1_hex(der)},
+                  lambda n, der, oid: described(der, "b%d" % n)),
+        *readable("SerializeCertificate", lambda n, der: {"cert": b64(der)},
+                  lambda n, der, oid: lambda r, e=without_extension_value(rendered, oid): r == e),
+        *readable("CertificateFromBase64", lambda n, der: {"data": b64(der)}, lambda n, der, oid: described(der, "")),
+        *readable("WriteCertificate", lambda n, der: {"container": "smoke32", "cert": b64(der)}, lambda n, der, oid:
+                  lambda r: r == {"valid": "0", "errorcode": "0xFFFFFFFF", "error": "Контейнер не найден"}),
         ("FindCertificate", {"store_type": "pkcs11", "thumbprint": thumb["g512"]},
          found("g512", "reader", "Smoke32 JaCarta")),
         ("SignHash", token("g256"), token_signed(CKM_GOSTR3410, "k256", h32)),
         ("SignHash", token("g512", hash_bytes=h64), token_signed(GOST_2012_512_SIGN, "k512", h64)),
         array(token("g256"), {"b": h32b, "a": h32}, lambda h: token_signed(CKM_GOSTR3410, "k256", h)),
         ("SignHash", token("g256", pin="1111"), "PKCS#11 error, code = 0x000000A0"),
-        *token_request_cases(issued, hostile),
+        *token_request_cases(issued, hostile, readable),
         ("CertificatesList", {"store_type": "skf"}, listed("rsa256", "rsa512")),
         ("FindCertificate", {"store_type": "skf", "thumbprint": thumb["rsa512"]},
          found("rsa512", "container", SKF_DEVICE + "c512")),

@@ -156,6 +156,26 @@ TEST(X509Reader, CertificateBytesAreReadWholeAsDer)
         {"03 00", refused},
         {"03 01 00 03 00", sound},                            // only the first element counts
         {"04 03 03 00 00", sound},                            // a primitive's content is not read
+        // X.690's content rules, in the names and identifiers the decoder
+        // reads again after the certificate is made.
+        {"30 04 31 02 1e 00", sound},
+        {"30 05 31 03 1e 01 41", refused},                    // a BMPString of one octet
+        {"30 06 31 04 1e 02 00 41", sound},
+        {"30 07 31 05 1c 03 00 00 41", refused},              // a UniversalString of three octets
+        {"30 08 31 06 1c 04 00 00 00 41", sound},
+        {"30 05 30 03 3e 01 00", refused},                    // constructed BMPString
+        {"30 04 30 02 06 00", refused},                       // an empty OBJECT IDENTIFIER
+        {"30 06 30 04 06 02 2a 83", refused},                 // its last octet promises more
+        {"30 06 30 04 06 02 80 01", refused},                 // a subidentifier starting with 0x80
+        {"30 07 30 05 06 03 2a 80 01", refused},
+        {"30 07 30 05 06 03 2a 81 00", sound},                // 0x80 inside a subidentifier
+        {"30 05 30 03 26 01 00", refused},                    // constructed OBJECT IDENTIFIER
+        {"30 05 30 03 01 01 ff", sound},
+        {"30 06 30 04 01 02 ff ff", refused},                 // a BOOLEAN of two octets
+        {"30 04 30 02 01 00", refused},
+        {"30 05 30 03 05 01 00", refused},                    // a NULL with content
+        {"30 04 30 02 02 00", refused},                       // an empty INTEGER
+        {"30 04 30 02 0a 00", refused},                       // an empty ENUMERATED
     };
     for (const auto& [input, expected] : certificates) {
         const byte_vector bytes = hex(input);
@@ -164,15 +184,66 @@ TEST(X509Reader, CertificateBytesAreReadWholeAsDer)
     const std::tuple<const char*, const char*, result> extensions[] = {
         {"2.5.29.31", "30 08 30 06 a0 02 81 00 81 00", refused},  // empty reasons
         {"2.5.29.31", "30 09 30 07 a0 02 81 00 81 01 00", sound},
-        {"2.5.29.17", "30 08 30 06 a0 02 81 00 81 00", sound},    // no reasons there
+        {"2.5.29.17", "30 08 a0 06 a0 02 81 00 81 00", sound},    // no reasons there
         {"2.5.29.31", "30 06 30 04 a0 02 81 00", sound},          // rfc822Name [1] deeper down
         {"2.5.29.15", "03 00", refused},
         {"2.5.29.17", "30 80 82 01 61 00 00", refused},
-        {nullptr, "02 01 01", sound},
+        {"1.2.643.100.114", "02 01 01", sound},
+        {"1.2.643.100.114", "02 00", refused},
+        {nullptr, "02 01 01", refused},                          // a structure not known here
+        {"1.2.3", "30 00", refused},
+        // The value is one element, with its structure's outer tag.
+        {"2.5.29.17", "04 07 82 84 00 00 00 02 41", refused},
+        {"2.5.29.17", "30 03 82 01 41", sound},
+        {"2.5.29.17", "30 03 82 01 41 00", refused},
+        {"2.5.29.37", "30 0a 06 08 2b 06 01 05 05 07 03 02", sound},
+        {"2.5.29.37", "31 0a 06 08 2b 06 01 05 05 07 03 02", refused},
+        {"2.5.29.37", "30 0c 06 08 2b 06 01 05 05 07 03 02 06 00", refused},
+        {"2.5.29.37", "30 80 06 08 2b 06 01 05 05 07 03 02", refused},
+        {"2.5.29.37", "30 0a 06 09 2b 06 01 05 05 07 03 02", early},
+        {"2.5.29.15", "02 01 80", refused},
+        {"2.5.29.15", "03 02 07 80", sound},
+        // A registeredID among general names, and only there.
+        {"2.5.29.17", "30 11 88 02 2a 03 82 0b 65 78 61 6d 70 6c 65 2e 6f 72 67", refused},
+        {"2.5.29.18", "30 04 88 02 2a 03", refused},
+        {"2.5.29.17", "30 09 a0 07 06 01 2a a0 02 88 00", sound},  // inside an other name's value
+        {"2.5.29.17", "30 08 a4 06 30 04 31 02 88 00", sound},    // nor in a directory name
+        {"2.5.29.17", "30 0b a4 09 30 07 31 05 30 03 06 01 2a", sound},
+        {"2.5.29.17", "30 0c a4 0a 30 08 31 06 30 04 06 00 1e 00", refused},
+        {"2.5.29.17", "30 0d a4 0b 30 09 31 07 30 05 06 01 2a 1e 01", early},
+        {"2.5.29.17", "30 0e a4 0c 30 0a 31 08 30 06 06 01 2a 1e 01 41", refused},
+        {"2.5.29.17", "30 02 a8 00", refused},
+        {"2.5.29.17", "30 02 08 00", refused},                    // only context tags name
+        {"2.5.29.17", "30 02 30 00", refused},
+        {"2.5.29.17", "30 0e 84 0c 30 0a 31 08 30 06 06 01 2a 1e 01 41", refused},  // an unread directory name
+        {"2.5.29.17", "30 04 a2 02 04 00", refused},              // a constructed DNS name
+        {"2.5.29.17", "30 04 80 02 06 00", refused},              // a primitive other name
+        {"2.5.29.17", "30 0b 81 01 61 86 01 62 87 01 63 a5 00", sound},
+        {"2.5.29.35", "30 08 80 02 ab cd a1 02 88 00", refused},  // the authority's issuer
+        {"2.5.29.35", "30 08 80 02 ab cd 82 02 88 00", sound},    // its serial is no name
+        {"2.5.29.31", "30 0a 30 08 a0 06 a0 04 88 02 2a 03", refused},  // a full name
+        {"2.5.29.31", "30 08 30 06 a2 04 88 02 2a 03", refused},        // a CRL issuer
+        {"2.5.29.31", "30 0a 30 08 a0 06 a1 04 88 02 2a 03", sound},    // not general names
+        {"2.5.29.31", "30 0b 30 09 a0 07 a0 05 86 03 61 62 63", sound},
     };
     for (const auto& [oid, input, expected] : extensions) {
         const byte_vector bytes = hex(input);
         EXPECT_EQ(crypto::util::der::check_extension(oid, bytes.data(), bytes.size()), expected) << input;
+    }
+    // The key bits the key import decodes: one element, RSAPublicKey for RSA.
+    const std::tuple<const char*, const char*, result> keys[] = {
+        {"1.2.840.113549.1.1.1", "30 06 02 01 05 02 01 03", sound},
+        {"1.2.840.113549.1.1.1", "30 06 02 01 05 02 01 03 00", refused},
+        {"1.2.840.113549.1.1.1", "30 06 02 01 05 02 05 03", early},
+        {"1.2.840.113549.1.1.1", "30 05 02 00 02 01 03", refused},
+        {"1.2.840.113549.1.1.1", "04 02 ab cd", refused},
+        {"1.2.643.7.1.1.1.1", "04 02 ab cd", sound},
+        {"1.2.643.7.1.1.1.1", "04 03 ab cd", early},
+        {nullptr, "30 84 00 00 00 02 02 00", refused},
+    };
+    for (const auto& [oid, input, expected] : keys) {
+        const byte_vector bytes = hex(input);
+        EXPECT_EQ(crypto::util::der::check_public_key(oid, bytes.data(), bytes.size()), expected) << input;
     }
     // Nesting: as deep as 64 levels, no deeper.
     byte_vector deep;

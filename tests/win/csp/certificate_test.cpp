@@ -4,8 +4,12 @@
 #include <regex>
 
 #include "crypto/certificate_lookup.h"
+#include "crypto/csp/context.h"
+#include "crypto/csp/key.h"
 #include "crypto/csp/x509certificate.h"
 #include "crypto/csp/x509store.h"
+#include "crypto/encoding/hex.h"
+#include "crypto/util/der.h"
 #include "test_certificates.h"
 
 namespace {
@@ -178,6 +182,72 @@ TEST(FormatSystemTime, PadsEverythingButTheYear)
     EXPECT_EQ(crypto::csp::format_system_time(t), "2021-03-05T07:08:09");
     t.wYear = 987;
     EXPECT_EQ(crypto::csp::format_system_time(t), "987-03-05T07:08:09");
+}
+
+// A bare certificate (as the decoder takes bytes that are not a signed one)
+// with the given key bits and, when not empty, an extended key usage value.
+crypto::byte_vector bare_certificate(const crypto::byte_vector& key_bits, const char* usage_hex)
+{
+    using crypto::hex_decode;
+    namespace der = crypto::util::der;
+    const auto name = hex_decode("300c310a300806035504030c0149");
+    std::vector<crypto::byte_vector> parts = {
+        hex_decode("a003020102020101300d06092a864886f70d01010b0500"), name,
+        hex_decode("301e170d3234303130313030303030305a170d3334303130313030303030305a"), name,
+        der::sequence_of({hex_decode("300d06092a864886f70d0101010500"), der::bits(key_bits, 0)})};
+    if (*usage_hex) {
+        const auto usage = der::sequence_of({hex_decode("0603551d25"), der::tlv(0x04, hex_decode(usage_hex))});
+        parts.push_back(der::tlv(0xA3, der::sequence_of({usage})));
+    }
+    return der::sequence_of(parts);
+}
+
+// The usage is read again after the certificate is made: a value the decoder
+// cannot read safely (an empty OBJECT IDENTIFIER, an indefinite or overlong
+// list) is no usage at all, and never reaches it.
+TEST(MakeCertificate, UnreadableUsageIsNoClientAuthentication)
+{
+    const auto key = crypto::hex_decode("3006020105020103");  // not imported here
+    const std::pair<const char*, bool> usages[] = {
+        {"300a06082b06010505070302", true},
+        {"300c06082b060105050703020600", false},
+        {"300d06082b06010505070302060180", false},
+        {"308006082b06010505070302", false},
+        {"300b06082b06010505070302", false},
+        {"310a06082b06010505070302", false},
+        {"", false},
+    };
+    for (const auto& [usage, expected] : usages) {
+        const auto certificate = crypto::csp::make_certificate(bare_certificate(key, usage));
+        ASSERT_NE(certificate->context(), nullptr) << usage;
+        EXPECT_EQ(certificate->has_client_auth_usage(), expected) << usage;
+    }
+}
+
+// Key bits the key import cannot read whole as DER are not imported.
+TEST(MakeCertificate, KeyBitsAreReadBeforeTheyAreImported)
+{
+    namespace der = crypto::util::der;
+    HCRYPTPROV handle = 0;
+    ASSERT_TRUE(CryptAcquireContextW(&handle, nullptr, MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
+    const crypto::csp::verify_context provider(handle);
+    crypto::byte_vector modulus(65, 0xC1);  // 512 bits, positive
+    modulus[0] = 0;
+    const auto exponent = crypto::hex_decode("0203010001");
+    const auto sound = der::sequence_of({der::tlv(0x02, modulus), exponent});
+    auto trailing = sound;
+    trailing.push_back(0);  // a byte past the RSAPublicKey
+    const std::pair<crypto::byte_vector, bool> keys[] = {
+        {sound, true},
+        {trailing, false},
+        {der::sequence_of({der::tlv(0x02, {}), exponent}), false},  // an empty modulus
+    };
+    for (const auto& [bits, imported] : keys) {
+        const auto certificate = crypto::csp::make_certificate(bare_certificate(bits, ""));
+        ASSERT_NE(certificate->context(), nullptr) << crypto::hex_encode(bits);
+        const crypto::csp::key key(provider, certificate);
+        EXPECT_EQ(key.handle() != 0, imported) << crypto::hex_encode(bits);
+    }
 }
 
 TEST(MakeCertificate, NoBytesOrNoCertificateGiveNoContext)
