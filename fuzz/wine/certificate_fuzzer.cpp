@@ -21,13 +21,17 @@
 // itself and turns into a failed call. A fault nothing catches would end the
 // host; here the unhandled-exception filter records it and the run resumes
 // with the next input. After each input every heap of the process is
-// validated. Each faulting input is saved under the findings folder and
-// printed; the exit status is 1 when any fault was seen.
+// validated. Each faulting input is saved under the findings folder
+// (wine-fuzz-findings beside the program unless --findings names one) and
+// printed. The exit status is 1 when any fault was seen, 2 when the program
+// could not do its work (a seed that gives no certificate context, or a run
+// whose inputs mostly stopped at the check).
 //
 //   wine_certificate_fuzzer [--seed N] [--runs N] [--seconds S] [--findings DIR]
 //   wine_certificate_fuzzer [--minimize] --input FILE... | --hex HEX...   (replays inputs)
 // --runs and --seconds bound the run (the first reached ends it; 0 is no
-// bound). An input file is DER, or hexadecimal text with one input a line.
+// bound; 30 s when neither is given). An input file is DER, or hexadecimal
+// text with one input a line.
 // --minimize shrinks each replayed input that faults, element by element,
 // as long as the first kind of fault it showed stays.
 #include <windows.h>
@@ -481,17 +485,18 @@ public:
     bool heap_damaged = false;
 
 private:
-    __attribute__((noinline)) bool run_recovering(const bytes& input, placement where, bool& made_context)
+    // One pass; a fault nothing catches ends it early (on_unhandled and
+    // resume_after_fault come back here).
+    __attribute__((noinline)) void run_recovering(const bytes& input, placement where, bool& made_context)
     {
         saved_exception_list = exception_list();
         if (__builtin_setjmp(recovery_point)) {
             guard_context_parts = false;
-            return false;
+            return;
         }
         recovery_armed = true;
         pass(input, where, made_context);
         recovery_armed = false;
-        return true;
     }
 
     __attribute__((noinline)) void pass(const bytes& input, placement where, bool& made_context)
