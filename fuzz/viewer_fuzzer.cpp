@@ -43,9 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     x::tlv_record record;
     if (certificate_sound && !x::read_tlv(bytes, record))
         std::abort();
-    for (const char* oid : {"2.5.29.31", "2.5.29.15"})
-        if (der::check_extension(oid, data, size) == der::check_result::sound && !x::read_tlv(bytes, record))
+    for (const char* oid : {"2.5.29.31", "2.5.29.15", "2.5.29.17", "2.5.29.35", "2.5.29.37", "1.2.643.100.114"}) {
+        // A sound value is exactly one element.
+        if (der::check_extension(oid, data, size) == der::check_result::sound &&
+            (!x::read_tlv(bytes, record) || record.size != size))
             std::abort();
+    }
+    if (der::check_public_key("1.2.840.113549.1.1.1", data, size) == der::check_result::sound &&
+        (!x::read_tlv(bytes, record) || record.size != size || record.tag != 0x30))
+        std::abort();
     if (x::read_tlv(bytes, record) && (record.size > size || record.content.size() != record.length))
         std::abort();
     x::tlv_sequence sequence(bytes);
