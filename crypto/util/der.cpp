@@ -8,19 +8,6 @@ namespace util {
 namespace der {
 namespace {
 
-void put_length(byte_vector& out, std::size_t length)
-{
-    if (length < 0x80) {
-        out.push_back(static_cast<std::uint8_t>(length));
-        return;
-    }
-    std::uint8_t digits[sizeof(std::size_t)];
-    std::size_t count = 0;
-    for (std::size_t rest = length; rest; rest >>= 8) digits[count++] = static_cast<std::uint8_t>(rest & 0xFF);
-    out.push_back(static_cast<std::uint8_t>(0x80 | count));
-    while (count) out.push_back(digits[--count]);
-}
-
 void put_base128(byte_vector& out, unsigned long long value)
 {
     std::uint8_t digits[10];
@@ -34,6 +21,19 @@ void put_base128(byte_vector& out, unsigned long long value)
 }
 
 }  // namespace
+
+void put_length(byte_vector& out, std::size_t length)
+{
+    if (length < 0x80) {
+        out.push_back(static_cast<std::uint8_t>(length));
+        return;
+    }
+    std::uint8_t digits[sizeof(std::size_t)];
+    std::size_t count = 0;
+    for (std::size_t rest = length; rest; rest >>= 8) digits[count++] = static_cast<std::uint8_t>(rest & 0xFF);
+    out.push_back(static_cast<std::uint8_t>(0x80 | count));
+    while (count) out.push_back(digits[--count]);
+}
 
 byte_vector tlv(std::uint8_t tag, const byte_vector& contents)
 {

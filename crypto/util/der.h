@@ -28,6 +28,8 @@ enum tag : std::uint8_t {
     set = 0x31,
 };
 
+// A length in its shortest form, appended to out.
+void put_length(byte_vector& out, std::size_t length);
 // tag, length, contents.
 byte_vector tlv(std::uint8_t tag, const byte_vector& contents);
 // The contents of several values one after the other.

@@ -1,6 +1,5 @@
 // The viewer's texts that the CryptoAPI decodes: dates, names and the
 // extensions that are not read by the viewer's own TLV reader.
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>

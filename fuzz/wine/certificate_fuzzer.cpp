@@ -57,6 +57,7 @@
 #include "crypto/csp/context.h"
 #include "crypto/csp/key.h"
 #include "crypto/csp/x509certificate.h"
+#include "crypto/encoding/hex.h"
 #include "crypto/x509reader/x509_certificate.h"
 #include "der_mutator.h"
 #include "messages/json.h"
@@ -651,12 +652,8 @@ bool read_inputs(const std::string& path, std::vector<bytes>& out)
         }
         if (line.size() % 2)
             return false;
-        if (!line.empty()) {
-            bytes input;
-            for (std::size_t k = 0; k < line.size(); k += 2)
-                input.push_back(static_cast<std::uint8_t>(std::strtoul(line.substr(k, 2).c_str(), nullptr, 16)));
-            out.push_back(std::move(input));
-        }
+        if (!line.empty())
+            out.push_back(crypto::hex_decode(line.c_str()));
         line.clear();
     }
     return !out.empty();
@@ -673,8 +670,7 @@ bool from_hex_text(const std::string& text, bytes& out)
             return false;
     if (digits.size() % 2)
         return false;
-    for (std::size_t i = 0; i < digits.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::strtoul(digits.substr(i, 2).c_str(), nullptr, 16)));
+    out = crypto::hex_decode(digits.c_str());
     return !out.empty();
 }
 

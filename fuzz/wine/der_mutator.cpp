@@ -1,5 +1,9 @@
 #include "der_mutator.h"
 
+#include "crypto/encoding/hex.h"
+#include "crypto/util/der.h"
+#include "crypto/util/der_head.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
@@ -54,76 +58,22 @@ const char* const oid_bank[] = {
     "1.3.6.1.5.5.7.3.2", "1.3.6.1.5.5.7.3.4", "2.5.29.37.0",
 };
 
-bytes from_hex(const char* text)
-{
-    bytes out;
-    for (std::size_t i = 0; text[i] && text[i + 1]; i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::strtoul(std::string(text + i, 2).c_str(), nullptr, 16)));
-    return out;
-}
-
-bytes encode_oid(const std::string& dotted)
-{
-    std::vector<unsigned long long> arcs;
-    std::size_t at = 0;
-    while (at <= dotted.size()) {
-        const std::size_t dot = std::min(dotted.find('.', at), dotted.size());
-        arcs.push_back(std::strtoull(dotted.substr(at, dot - at).c_str(), nullptr, 10));
-        at = dot + 1;
-    }
-    bytes out;
-    for (std::size_t i = 1; i < arcs.size(); ++i) {
-        unsigned long long arc = i == 1 ? arcs[0] * 40 + arcs[1] : arcs[i];
-        bytes part{static_cast<std::uint8_t>(arc & 0x7F)};
-        while (arc >>= 7)
-            part.insert(part.begin(), static_cast<std::uint8_t>(0x80 | (arc & 0x7F)));
-        out.insert(out.end(), part.begin(), part.end());
-    }
-    return out;
-}
-
-void append_length(std::size_t length, bytes& out)
-{
-    if (length < 0x80) {
-        out.push_back(static_cast<std::uint8_t>(length));
-        return;
-    }
-    bytes digits;
-    for (; length; length >>= 8)
-        digits.insert(digits.begin(), static_cast<std::uint8_t>(length & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(0x80 | digits.size()));
-    out.insert(out.end(), digits.begin(), digits.end());
-}
-
 bool read_all(const std::uint8_t* data, std::size_t size, std::vector<element>& out, int depth);
 
 // One element at data[at]; at moves past it. Only the shortest length form
 // is taken, so that writing the tree out again gives the same bytes.
 bool read_element(const std::uint8_t* data, std::size_t size, std::size_t& at, element& e, int depth)
 {
-    if (size - at < 2)
+    crypto::util::der::head h;
+    if (!crypto::util::der::read_head(data + at, size - at, h) || h.indefinite || (h.tag & 0x1F) == 0x1F)
         return false;
-    const std::uint8_t tag = data[at];
-    const std::uint8_t first = data[at + 1];
-    if ((tag & 0x1F) == 0x1F || first == 0x80 || first > 0x84)
+    bytes shortest;
+    crypto::util::der::put_length(shortest, h.length);
+    if (h.size != 1 + shortest.size())
         return false;
-    std::size_t head = 2;
-    std::size_t length = first;
-    if (first > 0x80) {
-        const std::size_t count = first & 0x7F;
-        if (size - at - 2 < count)
-            return false;
-        length = 0;
-        for (std::size_t k = 0; k < count; ++k)
-            length = length << 8 | data[at + 2 + k];
-        bytes shortest;
-        append_length(length, shortest);
-        if (shortest.size() != count + 1)
-            return false;
-        head += count;
-    }
-    if (size - at - head < length)
-        return false;
+    const std::uint8_t tag = h.tag;
+    const std::size_t head = h.size;
+    const std::size_t length = h.length;
     const std::uint8_t* content = data + at + head;
     e = element{};
     e.tag = tag;
@@ -236,8 +186,9 @@ void encode_to(const element& e, bytes& out)
     if (!e.head.empty()) {
         out.insert(out.end(), e.head.begin(), e.head.end());
     } else {
-        out.push_back(e.tag);
-        append_length(body.size(), out);
+        const bytes whole = crypto::util::der::tlv(e.tag, body);
+        out.insert(out.end(), whole.begin(), whole.end());
+        return;
     }
     out.insert(out.end(), body.begin(), body.end());
 }
@@ -267,8 +218,12 @@ mutator::mutator(std::uint64_t seed, std::vector<bytes> seeds, std::size_t large
         if (parse(s, root, tail))
             seed_trees_.push_back(std::move(root));
     }
-    for (const char* oid : oid_bank)
-        oids_.push_back(encode_oid(oid));
+    // The banks hold the content of each OBJECT IDENTIFIER, without its head.
+    for (const char* oid : oid_bank) {
+        bytes encoded;
+        if (crypto::util::der::object_id(oid, encoded))
+            oids_.emplace_back(encoded.begin() + 2, encoded.end());
+    }
 }
 
 void mutator::keep(const bytes& input)
@@ -647,7 +602,7 @@ void mutator::set_head(element& e)
         const int offsets[] = {-3, -2, -1, 1, 2, 3, 5, 16, 128};
         const int offset = offsets[random_.below(std::size(offsets))];
         const long long wrong = static_cast<long long>(length) + offset;
-        append_length(static_cast<std::size_t>(wrong < 0 ? 0 : wrong), head);
+        crypto::util::der::put_length(head, static_cast<std::size_t>(wrong < 0 ? 0 : wrong));
         break;
     }
     case 2:  // indefinite, with or without its end-of-contents octets
@@ -673,7 +628,7 @@ void mutator::set_head(element& e)
     case 5:  // a tag of the high-number form
         head[0] = static_cast<std::uint8_t>(e.tag | 0x1F);
         head.push_back(static_cast<std::uint8_t>(random_.below(0x100)));
-        append_length(length, head);
+        crypto::util::der::put_length(head, length);
         break;
     default:  // a length with nothing of its own after the tag
         head.push_back(static_cast<std::uint8_t>(0x81 + random_.below(4)));
@@ -789,7 +744,7 @@ void mutator::edit_integer(element& e)
 
 element mutator::bank_element()
 {
-    const bytes data = from_hex(element_bank[random_.below(std::size(element_bank))]);
+    const bytes data = crypto::hex_decode(element_bank[random_.below(std::size(element_bank))]);
     element e;
     bytes tail;
     if (!parse(data, e, tail)) {
