@@ -68,6 +68,24 @@ kelvora_require_entry() {
   kelvora_binfmt_entry || kelvora_unavailable "no i386 binfmt_misc handler registered; run tests/smoke32/setup-emulation.sh"
 }
 
+# An i386 ELF of 96 bytes that only exits with status 42 (no loader, no
+# libraries): whether the kernel runs 32-bit code, before any 32-bit package
+# is installed. Returns 0 when it runs natively. A handler that is enabled
+# would run it through emulation, so ours is switched off first.
+KELVORA_I386_PROBE=7f454c460101010000000000000000000200030001000000548004083400000000000000000000003400200001000000000000000100000000000000008004080080040860000000600000000500000000100000b801000000bb2a000000cd80
+kelvora_runs_i386_natively() {
+  local probe rc
+  if [ -e "$KELVORA_BINFMT_DIR/$KELVORA_BINFMT_NAME" ]; then
+    kelvora_emulation_set "$KELVORA_BINFMT_DIR/$KELVORA_BINFMT_NAME" 0 || return 1
+  fi
+  probe=$(mktemp) || return 1
+  printf '%s' "$KELVORA_I386_PROBE" | xxd -r -p > "$probe" && chmod +x "$probe"
+  "$probe" 2>/dev/null
+  rc=$?
+  rm -f "$probe"
+  [ "$rc" -eq 42 ]
+}
+
 kelvora_emulation_enabled() {
   [ "$(head -n1 "$1")" = enabled ]
 }
