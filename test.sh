@@ -43,7 +43,7 @@ if [ -x tests/smoke32/run.sh ]; then
   step "32-bit smoke stage"
   tests/smoke32/run.sh
   rc=$?
-  if [ $rc -eq 77 ]; then echo "32-bit smoke stage skipped (emulation not available)"; stages=$((stages - 1));
+  if [ $rc -eq 77 ]; then echo "32-bit smoke stage skipped"; stages=$((stages - 1));
   elif [ $rc -ne 0 ]; then failed+=(smoke32); fi
 fi
 

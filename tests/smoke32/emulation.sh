@@ -29,7 +29,7 @@ KELVORA_WINE32=/usr/lib/wine/wine
 readonly KELVORA_UNAVAILABLE=77
 
 kelvora_unavailable() {
-  echo "smoke32: i386 emulation unavailable: $*" >&2
+  echo "smoke32: 32-bit Wine unavailable: $*" >&2
   exit "$KELVORA_UNAVAILABLE"
 }
 
