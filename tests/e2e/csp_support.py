@@ -457,9 +457,11 @@ MISLEADING_FORMS = [
     ("notBefore with one digit of seconds", lambda f: retimed(f.not_before, 0x17, lambda t: t.strftime("%y%m%d%H%M5Z"))),
     ("notAfter with text after its Z", lambda f: retimed(f.not_after, 0x17, lambda t: t.strftime("%y%m%d%H%M%SZ00"))),
     ("notAfter as a GeneralizedTime whose fraction ends in 0",
-     lambda f: retimed(f.not_after, 0x18, lambda t: t.strftime("%Y%m%d%H%M%S.50Z"))),
+     lambda f: retimed(f.not_after, 0x18, lambda t: t.strftime("%Y%m%d%H%M%S.500Z"))),
     ("notAfter as a GeneralizedTime with a decimal comma",
-     lambda f: retimed(f.not_after, 0x18, lambda t: t.strftime("%Y%m%d%H%M%S,5Z"))),
+     lambda f: retimed(f.not_after, 0x18, lambda t: t.strftime("%Y%m%d%H%M%S,125Z"))),
+    ("notAfter as a GeneralizedTime at noon with a zone offset of +03:00",
+     lambda f: retimed(f.not_after, 0x18, lambda t: t.strftime("%Y%m%d120000+0300"))),
     ("private key usage period with a zone offset", lambda f: extension_value(f, "2.5.29.16", der_element(
         0x30, der_element(0x80, b"20240305070809Z") + der_element(0x81, b"20340305100809+0300")))),
     ("NUL in the subject's first value, an attribute after it", lambda f: (
