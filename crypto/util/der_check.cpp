@@ -11,10 +11,8 @@
 namespace crypto::util::der {
 namespace {
 
-constexpr std::uint8_t constructed = 0x20;
 constexpr std::uint8_t high_tag_number = 0x1F;
 constexpr std::uint8_t class_bits = 0xC0;
-constexpr std::uint8_t bit_string_tag = 0x03;
 constexpr std::uint8_t sequence_tag = 0x30;
 // Certificates nest a dozen levels at most; this bounds the walk whatever a
 // page sends.

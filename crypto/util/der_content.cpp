@@ -5,8 +5,6 @@
 namespace crypto::util::der {
 namespace {
 
-constexpr std::uint8_t constructed = 0x20;
-constexpr std::uint8_t bit_string_tag = 0x03;
 constexpr std::uint8_t universal_string_tag = 0x1C;
 constexpr std::uint8_t bmp_string_tag = 0x1E;
 

@@ -8,6 +8,8 @@
 
 namespace crypto::util::der {
 
+constexpr std::uint8_t constructed = 0x20;  // the bit of a tag's constructed form
+constexpr std::uint8_t bit_string_tag = 0x03;
 constexpr std::uint8_t utc_time_tag = 0x17;
 constexpr std::uint8_t generalized_time_tag = 0x18;
 
