@@ -450,8 +450,8 @@ MISLEADING_SPECS = {
     # with a zone offset of +23:59, which the decoder applies with the wrong
     # sign: valid until 23:59 tonight.
     "zone_after": ({"subject": "CN=Zone offset after", "not_before": -864000},
-                   lambda der: changed(der, lambda f: retimed(
-                       f.not_after, 0x17, lambda _: midnight_with_offset(datetime.datetime.now(datetime.timezone.utc))))),
+                   lambda der: changed(der, lambda f: retimed(f.not_after, 0x17, lambda _: midnight_with_offset(
+                       datetime.datetime.now(datetime.timezone.utc))))),
     # Valid in half an hour; its notBefore written with a zone offset of -01:00
     # is read two hours early.
     "zone_before": ({"subject": "CN=Zone offset before", "not_before": 1800},

@@ -158,7 +158,8 @@ def zone_offset_copy(der):
     today's midnight with a zone offset of +23:59: the system's decoder,
     applying the offset with the wrong sign, reads it as valid until tonight."""
     tree = Element.parse(der)[0]
-    retimed(CertificateFields(tree).not_after, 0x17, lambda _: midnight_with_offset(datetime.datetime.now(datetime.timezone.utc)))
+    today = datetime.datetime.now(datetime.timezone.utc)
+    retimed(CertificateFields(tree).not_after, 0x17, lambda _: midnight_with_offset(today))
     return tree.encode()
 
 
