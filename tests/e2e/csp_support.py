@@ -454,7 +454,8 @@ MISLEADING_FORMS = [
     ("notAfter without seconds", lambda f: retimed(f.not_after, 0x17, lambda t: t.strftime("%y%m%d%H%MZ"))),
     ("notAfter without a zone", lambda f: retimed(f.not_after, 0x17, lambda t: t.strftime("%y%m%d%H%M%S"))),
     ("notAfter without seconds or a zone", lambda f: retimed(f.not_after, 0x17, lambda t: t.strftime("%y%m%d%H%M"))),
-    ("notBefore with one digit of seconds", lambda f: retimed(f.not_before, 0x17, lambda t: t.strftime("%y%m%d%H%M5Z"))),
+    ("notBefore with one digit of seconds",
+     lambda f: retimed(f.not_before, 0x17, lambda t: t.strftime("%y%m%d%H%M5Z"))),
     ("notAfter with text after its Z", lambda f: retimed(f.not_after, 0x17, lambda t: t.strftime("%y%m%d%H%M%SZ00"))),
     ("notAfter as a GeneralizedTime whose fraction ends in 0",
      lambda f: retimed(f.not_after, 0x18, lambda t: t.strftime("%Y%m%d%H%M%S.500Z"))),
@@ -723,10 +724,13 @@ def names_as_held(der):
          lambda f: extension_value(f, "2.5.29.17", der_element(0x30, der_element(0xA4, MICROSOFT_NAME))),
          lambda r: with_extension_value(r, "2.5.29.17", "[1]Имя каталога: CN=%s " % MICROSOFT), {}),
         ("the authority key identifier's issuer with %r" % MICROSOFT,
-         lambda f: extension_value(f, "2.5.29.35", der_element(0x30, der_element(0x80, b"\x01\x02\x03\x04") + der_element(
-             0xA1, der_element(0xA4, MICROSOFT_NAME)) + der_element(0x82, b"\x01"))),
-         lambda r: with_extension_value(r, "2.5.29.35", "Идентификатор ключа=01 02 03 04 Поставщик сертификата: "
-                                                        "CN=%s Серийный номер сертификата=01" % MICROSOFT), {}),
+         lambda f: extension_value(f, "2.5.29.35", der_element(0x30, der_element(0x80, b"\x01\x02\x03\x04") +
+                                                               der_element(0xA1, der_element(0xA4, MICROSOFT_NAME)) +
+                                                               der_element(0x82, b"\x01"))),
+         lambda r: with_extension_value(
+             r, "2.5.29.35",
+             "Идентификатор ключа=01 02 03 04 Поставщик сертификата: CN=%s Серийный номер сертификата=01" % MICROSOFT),
+         {}),
         ('the subject\'s first RDN with O "Org" after its value',
          lambda f: f.subject.children[0].children.append(Element(0x30, raw=ORG)),
          lambda r: renamed(r, "subject", org_second()),

@@ -117,7 +117,8 @@ class TokenCertificates(unittest.TestCase):
         hostile = hostile_certificates(self.der["g256"])
         readable = unreadable_extension_values(self.der["g256"])
         held = names_as_held(self.der["g256"])
-        self.tokens.install({RUTOKEN: {"slots": [slot("Rutoken ECP 0", sound + [certificate(self.der["g2001"], "p")])]}})
+        self.tokens.install({RUTOKEN: {"slots": [
+            slot("Rutoken ECP 0", sound + [certificate(self.der["g2001"], "p")])]}})
         (listed,) = self.tokens.ask(("CertificatesList", {"store_type": "pkcs11"}))
         g256, g2001 = result(listed)
         self.tokens.install({RUTOKEN: {"slots": [slot("Rutoken ECP 0", sound + [

@@ -142,8 +142,8 @@ class MutatedCertificates(unittest.TestCase):
             # that are no part of it.
             rows += [("%s, %s" % (name, form), ("SerializeCertificate", {"cert": b64(copy)}),
                       rendering(result(rendered[name]))) for form, copy, rendering, _ in names_as_held(cert)]
-            rows += [("%s, seven zero bytes after the element" % name, ("SerializeCertificate", {"cert": b64(padded(cert))}),
-                      result(rendered[name]))]
+            rows += [("%s, seven zero bytes after the element" % name,
+                      ("SerializeCertificate", {"cert": b64(padded(cert))}), result(rendered[name]))]
         # The key usages, and the reasons of a CRL distribution point.
         self.assertEqual(in_extensions, {("full", "2.5.29.15"), ("full", "2.5.29.31"), ("second", "2.5.29.15"),
                                          ("gost512", "2.5.29.15")})

@@ -359,7 +359,8 @@ def standin_cases(thumb, issued, rendered, description):
         *readable("CertificateFromBase64", lambda n, der: {"data": b64(der)}, lambda n, der, oid: described(der, "")),
         *readable("WriteCertificate", lambda n, der: {"container": "smoke32", "cert": b64(der)}, lambda n, der, oid:
                   lambda r: r == {"valid": "0", "errorcode": "0xFFFFFFFF", "error": "Контейнер не найден"}),
-        *as_held("SerializeCertificate", lambda n, der: {"cert": b64(der)}, lambda n, rendering, _: rendering(rendered)),
+        *as_held("SerializeCertificate", lambda n, der: {"cert": b64(der)},
+                 lambda n, rendering, _: rendering(rendered)),
         *as_held("CertificateFromBase64", lambda n, der: {"data": b64(der)}, lambda n, _, shown: shown(description)),
         *as_held("FindCertificate", lambda n, der: {"store_type": "pkcs11", "thumbprint": sha1_hex(der)},
                  lambda n, _, shown: dict(shown(description), container="n%d" % n, **on_jacarta)),
@@ -440,7 +441,8 @@ def check_standins():
         # The test GOST provider in both prefixes: WriteCertificate reads the
         # certificate once a GOST provider is there.
         register_gost_provider(tokens.prefix.path)
-        fresh = host32([json.dumps({"type": "SerializeCertificate", "id": "fresh", "arguments": {"cert": b64(der["issued"])}}),
+        fresh = host32([json.dumps({"type": "SerializeCertificate", "id": "fresh",
+                                    "arguments": {"cert": b64(der["issued"])}}),
                         json.dumps({"type": "CertificateFromBase64", "id": "described",
                                     "arguments": {"data": b64(der["issued"])}})])
         cases = standin_cases(thumb, der["issued"], fresh[0]["result"], fresh[1]["result"])
