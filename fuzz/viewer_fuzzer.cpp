@@ -1,13 +1,15 @@
 // The certificate viewer's platform-free pieces over arbitrary bytes: the DER
 // check in front of the system's decoder (it reads every page's certificate
 // bytes), the TLV reader, OID text, hexadecimal forms, the extension texts
-// read by TLV, the signature walk, name texts, and the JSON text, which must
+// read by TLV, the signature walk, name texts (with the value tags of an
+// encoded name), and the JSON text, which must
 // always parse and be valid UTF-8.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "crypto/encoding/name_text.h"
 #include "crypto/util/der_check.h"
 #include "crypto/x509reader/text_forms.h"
 #include "crypto/x509reader/tlv.h"
@@ -84,7 +86,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<crypto::wide_char> wide(size / 2 + 1, 0);
     for (std::size_t i = 0; i + 1 < size; i += 2)
         wide[i / 2] = static_cast<crypto::wide_char>(data[i] << 8 | data[i + 1]);
-    view.subject = x::parse_rdn_text(wide.data());
+    // Value tags from the bytes, one for each attribute of the text; a name
+    // that reads as a Name gives its own.
+    std::size_t attributes = 0;
+    crypto::for_each_name_attribute(wide.data(), [&](const crypto::name_text_attribute&) { ++attributes; });
+    std::vector<std::uint8_t> tags;
+    if (!x::name_value_tags(data, size, tags))
+        for (std::size_t i = 0; i < attributes; ++i)
+            tags.push_back(data[i % size]);
+    view.subject = x::parse_rdn_text(wide.data(), tags);
+    if (tags.size() != attributes && !view.subject.empty())
+        std::abort();
     view.issuer = {{raw, raw}};
     view.not_before = x::rdn_list_to_text(view.subject);
 

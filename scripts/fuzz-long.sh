@@ -9,8 +9,10 @@
 # The certificate fuzzer on the system's own CryptoAPI decoder,
 # wine_certificate_fuzzer (the win64 build under wine64), runs beside them
 # for WINE_SECONDS (SECONDS by default), from the seed WINE_SEED (the clock's
-# seconds by default); its log is build/fuzz/long/wine_certificate_fuzzer.log
-# and its faulting inputs are kept in build/win64/wine-fuzz-findings.
+# seconds by default), with Wine's heap checking on (warn+heap), so that a
+# write past a heap block fails HeapValidate; its log is
+# build/fuzz/long/wine_certificate_fuzzer.log (with Wine's heap errors) and
+# its faulting inputs are kept in build/win64/wine-fuzz-findings.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source scripts/fuzz_targets.sh
@@ -37,7 +39,8 @@ run_wine_fuzzer() {
     left=$(( total - (SECONDS - started) ))
     [ "$left" -ge 1 ] || break
     echo "--- seed $seed, $left s"
-    build/win64/wine-run build/win64/$wine_target.exe --seed "$seed" --seconds "$left" 2>&1 |
+    WINEDEBUG=-all,err+heap,warn+heap build/win64/wine-run build/win64/$wine_target.exe --seed "$seed" \
+      --seconds "$left" 2>&1 |
       tee build/fuzz/long/$wine_target.run
     grep -q 'heap of the process is damaged' build/fuzz/long/$wine_target.run || break
     seed=$((seed + 1))

@@ -11,7 +11,8 @@
 namespace crypto::csp {
 
 // An encoded certificate name as key/value texts (UTF-8), made from the
-// system's text form of the name (CertNameToStrW). Keys are unique: when a
+// system's text form of the name (CertNameToStrW), one entry for each
+// attribute, each attribute of a multi-valued RDN too. Keys are unique: when a
 // key repeats, its first value stays. Entries keep the order of the name text.
 class distinguished_name {
 public:
@@ -24,8 +25,10 @@ public:
     // One string child per entry, keys taken whole (dotted OIDs stay single keys).
     boost::property_tree::ptree to_ptree() const;
 
-    // Splits a name text into entries: tokens without "=" are dropped, keys
-    // and values are trimmed of code units up to 32, values are unquoted.
+    // Splits a name text into entries (split_name_text): attributes at commas
+    // and at the " + " inside an RDN, outside quotes; parts without "=" are
+    // dropped, keys and values are trimmed of code units up to 32, values are
+    // unquoted.
     void parse(const std::wstring& text);
 
 private:

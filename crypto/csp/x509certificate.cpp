@@ -14,6 +14,7 @@
 #include "crypto/encoding/text.h"
 #include "crypto/sha1/sha1.h"
 #include "crypto/util/der_check.h"
+#include "crypto/util/der_head.h"
 
 namespace crypto::csp {
 namespace {
@@ -218,8 +219,14 @@ PCCERT_CONTEXT create_certificate_context(DWORD encoding, const BYTE* data, DWOR
 {
     // Refused bytes fail as the decoder fails such input: cut short, or corrupt.
     switch (util::der::check_certificate(data, size)) {
-    case util::der::check_result::sound:
-        return CertCreateCertificateContext(encoding, data, size);
+    case util::der::check_result::sound: {
+        // The certificate is its first element: bytes after it (a token or a
+        // device may pad its value) are not part of it, of its thumbprint or
+        // of what is handed on.
+        util::der::head element;
+        util::der::read_head(data, size, element);
+        return CertCreateCertificateContext(encoding, data, static_cast<DWORD>(element.size + element.length));
+    }
     case util::der::check_result::ends_early:
         SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_EOD));
         return nullptr;

@@ -68,7 +68,8 @@ std::string format_system_time(const SYSTEMTIME& time);
 // device: bytes that do not read as DER, or hold a BIT STRING the system's
 // decoder cannot take safely (crypto/util/der_check.h), are refused the way
 // the decoder refuses such data (null, last error CRYPT_E_ASN1_EOD when they
-// end early, CRYPT_E_ASN1_CORRUPT otherwise).
+// end early, CRYPT_E_ASN1_CORRUPT otherwise). The context holds the first
+// element alone: bytes after it are no part of the certificate.
 PCCERT_CONTEXT create_certificate_context(DWORD encoding, const BYTE* data, DWORD size);
 
 // A certificate from DER bytes: no bytes give a certificate without a context,

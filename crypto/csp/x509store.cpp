@@ -1,8 +1,28 @@
 #include "crypto/csp/x509store.h"
 
 #include "crypto/csp/store_names.h"
+#include "crypto/util/der_check.h"
+#include "crypto/util/der_head.h"
 
 namespace crypto::csp {
+namespace {
+
+// The store's certificates are used only when their bytes read as those of a
+// page or a token must: DER throughout (a time with a zone offset would be
+// applied with the wrong sign, a name cut at a NUL), and nothing after the
+// certificate's element, which its thumbprint, a lookup and a CMS message
+// would take in.
+bool readable(PCCERT_CONTEXT context)
+{
+    if (!context || !context->pbCertEncoded ||
+        util::der::check_certificate(context->pbCertEncoded, context->cbCertEncoded) != util::der::check_result::sound)
+        return false;
+    util::der::head element;
+    return util::der::read_head(context->pbCertEncoded, context->cbCertEncoded, element) &&
+           element.size + element.length == context->cbCertEncoded;
+}
+
+}  // namespace
 
 x509store::x509store() : handle_(CertOpenSystemStoreA(0, store_name(personal_store_kind))) {}
 
@@ -23,7 +43,7 @@ std::vector<certificate_ptr> x509store::list_certificates() const
         if (!duplicate)
             continue;
         auto certificate = std::make_shared<x509certificate>(duplicate);
-        if (!certificate->is_outside_validity())
+        if (readable(duplicate) && !certificate->is_outside_validity())
             certificates.push_back(std::move(certificate));
     }
     return certificates;
@@ -46,7 +66,10 @@ certificate_ptr x509store::find_by_thumbprint(const std::string& thumbprint) con
                                                       CERT_FIND_SHA1_HASH, &blob, nullptr);
     if (!found)
         return {};
-    return std::make_shared<x509certificate>(found);
+    auto certificate = std::make_shared<x509certificate>(found);
+    if (!readable(found))
+        return {};
+    return certificate;
 }
 
 }  // namespace crypto::csp

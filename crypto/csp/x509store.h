@@ -10,7 +10,9 @@
 namespace crypto::csp {
 
 // The current user's personal certificate store. A store that does not open
-// behaves as an empty one.
+// behaves as an empty one. A certificate whose bytes are not one sound DER
+// element (crypto/util/der_check.h), with nothing after it, is neither
+// listed nor found.
 class x509store {
 public:
     x509store();

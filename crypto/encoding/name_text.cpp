@@ -1,27 +1,27 @@
 #include "crypto/encoding/name_text.h"
 
-#include <algorithm>
 #include <memory>
+#include <unordered_set>
 
 namespace crypto {
 namespace {
 
 using wide_string = std::basic_string<wide_char>;
 
+constexpr wide_char quote = u'"';
+
 bool is_blank(wide_char c)
 {
     return static_cast<unsigned>(c) <= 32;
 }
 
-wide_string trim(const wide_string& text)
+wide_string trim(const wide_char* begin, const wide_char* end)
 {
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && is_blank(text[begin]))
+    while (begin < end && is_blank(*begin))
         ++begin;
-    while (end > begin && is_blank(text[end - 1]))
+    while (end > begin && is_blank(end[-1]))
         --end;
-    return text.substr(begin, end - begin);
+    return wide_string(begin, end);
 }
 
 // Drops each quotation mark; two in a row give one.
@@ -29,10 +29,10 @@ wide_string unquote(const wide_string& text)
 {
     wide_string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != u'"') {
+        if (text[i] != quote) {
             out += text[i];
-        } else if (i + 1 < text.size() && text[i + 1] == u'"') {
-            out += u'"';
+        } else if (i + 1 < text.size() && text[i + 1] == quote) {
+            out += quote;
             ++i;
         }
     }
@@ -45,25 +45,58 @@ std::string to_utf8(const wide_string& text)
     return utf8 ? std::string(utf8.get()) : std::string();
 }
 
+// One attribute text: key before the first "=", value after it.
+void visit_attribute(const wide_char* begin, const wide_char* end,
+                     const std::function<void(const name_text_attribute&)>& visit)
+{
+    const wide_char* equals = begin;
+    while (equals != end && *equals != u'=')
+        ++equals;
+    if (equals != end)
+        visit({begin, equals, equals + 1, end});
+}
+
 }  // namespace
+
+void for_each_name_attribute(const wide_char* text, const std::function<void(const name_text_attribute&)>& visit)
+{
+    static const wide_char delimiter[] = {u',', 0};
+    wide_tokenizer tokens(text, delimiter, 1, quote);
+    while (const wide_char* token = tokens.next()) {
+        // Quotes are read as the tokenizer reads them: a doubled one is an
+        // escaped quotation mark, a single one opens or closes.
+        const wide_char* start = token;
+        bool inside = false;
+        const wide_char* p = token;
+        for (; *p; ++p) {
+            if (*p == quote) {
+                if (p[1] == quote)
+                    ++p;
+                else
+                    inside = !inside;
+            } else if (!inside && p[0] == u' ' && p[1] == u'+' && p[2] == u' ') {
+                visit_attribute(start, p, visit);
+                p += 2;
+                start = p + 1;
+            }
+        }
+        visit_attribute(start, p, visit);
+    }
+}
 
 std::vector<std::pair<std::string, std::string>> split_name_text(const wide_char* text)
 {
     std::vector<std::pair<std::string, std::string>> entries;
-    static const wide_char delimiter[] = {u',', 0};
-    wide_tokenizer tokens(text, delimiter, 1, u'"');
-    while (const wide_char* token = tokens.next()) {
-        const wide_string part(token);
-        const std::size_t equals = part.find(u'=');
-        if (equals == wide_string::npos)
-            continue;
-        std::string key = to_utf8(trim(part.substr(0, equals)));
-        std::string value = to_utf8(unquote(trim(part.substr(equals + 1))));
-        const bool present = std::any_of(entries.begin(), entries.end(),
-                                         [&key](const auto& entry) { return entry.first == key; });
-        if (!present)
-            entries.emplace_back(std::move(key), std::move(value));
-    }
+    // The first value of a key stays: keys seen so far, found in constant time.
+    std::unordered_set<std::string> keys;
+    for_each_name_attribute(text, [&](const name_text_attribute& attribute) {
+        std::string key = to_utf8(trim(attribute.key_begin, attribute.key_end));
+        if (keys.count(key))
+            return;
+        std::string value = to_utf8(unquote(trim(attribute.value_begin, attribute.value_end)));
+        keys.insert(key);
+        entries.emplace_back(std::move(key), std::move(value));
+    });
     return entries;
 }
 

@@ -1,22 +1,32 @@
 #include "crypto/util/der_check.h"
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "crypto/util/der_content.h"
 #include "crypto/util/der_head.h"
 
 namespace crypto::util::der {
 namespace {
 
-constexpr std::uint8_t constructed = 0x20;
 constexpr std::uint8_t high_tag_number = 0x1F;
 constexpr std::uint8_t class_bits = 0xC0;
-constexpr std::uint8_t bit_string_tag = 0x03;
 constexpr std::uint8_t sequence_tag = 0x30;
 // Certificates nest a dozen levels at most; this bounds the walk whatever a
 // page sends.
 constexpr std::size_t deepest_nesting = 64;
+
+// Why a walk stopped.
+enum class fault {
+    none,
+    ends_early,
+    refused,
+    // A time not in DER's form, or a NUL character in a name: the decoder
+    // reads it, and would show or use what the bytes do not hold.
+    misleading,
+};
 
 // What one kind of input holds beyond plain DER.
 struct layout {
@@ -31,67 +41,15 @@ struct layout {
     bool (*holds_bits)(std::size_t depth, std::size_t index) = nullptr;
     // The elements, by depth and tag, whose children are general names.
     bool (*holds_names)(std::size_t depth, std::uint8_t tag) = nullptr;
+    // Implicitly tagged GeneralizedTimes: their tags, among the children of
+    // the first element.
+    std::string_view implicit_times;
+    // A certificate: the issuer and subject of its TBSCertificate are names,
+    // and the values of its extensions that the system decodes are read for
+    // misleading content too (their other faults are left to the check of
+    // each value before it is decoded).
+    bool certificate = false;
 };
-
-// X.690's rules for the content of an OBJECT IDENTIFIER: at least one
-// octet, each subidentifier in its fewest octets (none starting with 0x80),
-// the last one complete.
-bool oid_sound(const std::uint8_t* content, std::uint32_t length)
-{
-    if (length == 0 || content[length - 1] & 0x80)
-        return false;
-    bool starts = true;
-    for (std::uint32_t i = 0; i < length; ++i) {
-        if (starts && content[i] == 0x80)
-            return false;
-        starts = !(content[i] & 0x80);
-    }
-    return true;
-}
-
-// The content rules of the universal types the decoder reads by their
-// length; other tags are not restricted here.
-bool content_sound(std::uint8_t tag, const std::uint8_t* content, std::uint32_t length)
-{
-    switch (tag) {
-    case 0x01:  // BOOLEAN
-        return length == 1;
-    case 0x02:  // INTEGER
-    case 0x0A:  // ENUMERATED, encoded as an INTEGER
-        return length >= 1;
-    case bit_string_tag:
-        return length >= 1 && content[0] <= 7;
-    case 0x05:  // NULL
-        return length == 0;
-    case 0x06:
-        return oid_sound(content, length);
-    case 0x1C:  // UniversalString: four octets a character
-        return length % 4 == 0;
-    case 0x1E:  // BMPString: two octets a character
-        return length % 2 == 0;
-    default:
-        return true;
-    }
-}
-
-// Universal types that are primitive in DER whose content the rules above
-// read: their constructed forms are refused.
-bool always_primitive(std::uint8_t tag)
-{
-    switch (tag & ~constructed) {
-    case 0x01:
-    case 0x02:
-    case bit_string_tag:
-    case 0x05:
-    case 0x06:
-    case 0x0A:
-    case 0x1C:
-    case 0x1E:
-        return true;
-    default:
-        return false;
-    }
-}
 
 // The encodings a GeneralName has: otherName [0], x400Address [3],
 // directoryName [4] and ediPartyName [5] constructed, so that their content
@@ -115,17 +73,119 @@ bool general_name_tag(std::uint8_t tag)
     }
 }
 
+// The general names that are IA5Strings: rfc822Name [1], dNSName [2], URI [6].
+bool string_general_name(std::uint8_t tag)
+{
+    return tag == 0x81 || tag == 0x82 || tag == 0x86;
+}
+
+constexpr std::uint8_t directory_name_tag = 0xA4;
+constexpr std::uint8_t version_tag = 0xA0;
+constexpr std::uint8_t extensions_tag = 0xA3;
+constexpr std::uint8_t oid_tag = 0x06;
+constexpr std::uint8_t octet_string_tag = 0x04;
+
+// Levels inside a Name: the Name, an RDN (SET), an attribute (SEQUENCE of
+// type and value).
+constexpr int name_level = 0;
+constexpr int attribute_level = 2;
+// Levels inside a TBSCertificate's extensions: [3], the SEQUENCE of
+// extensions, one extension.
+constexpr int extension_level = 2;
+
 struct open_element {
-    std::size_t end;
-    std::size_t children;
-    bool implicit_children;
-    bool names;
+    std::size_t end = 0;
+    std::size_t children = 0;
+    std::uint8_t first_tag = 0;  // the tag of its first child
+    bool implicit_children = false;
+    bool names = false;          // its children are general names
+    bool times = false;          // implicit GeneralizedTimes among its children
+    bool outermost = false;      // the first element of a certificate
+    bool tbs = false;            // a TBSCertificate
+    bool directory_name = false; // a directory name: its child is a Name
+    int name_depth = -1;         // its level inside a Name; -1 outside one
+    int extension_depth = -1;    // its level inside the extensions; -1 outside
+    const std::uint8_t* oid = nullptr;  // an extension's OID content
+    std::uint32_t oid_length = 0;
 };
 
-check_result check(const std::uint8_t* data, std::size_t size, const layout& rules)
+fault check(const std::uint8_t* data, std::size_t size, const layout& rules);
+fault check_extension_value(const std::uint8_t* oid, std::uint32_t oid_length, const std::uint8_t* data,
+                            std::size_t size);
+
+// What a primitive element holds, by its place: a time, a name's string
+// value, a string general name, an implicit BIT STRING or time, an
+// extension's value.
+fault check_primitive(const head& h, const std::uint8_t* content, open_element* parent, const layout& rules)
+{
+    const bool universal = (h.tag & class_bits) == 0;
+    if (universal && (h.tag == utc_time_tag || h.tag == generalized_time_tag) &&
+        !time_sound(h.tag, content, h.length))
+        return fault::misleading;
+    if (universal && !content_sound(h.tag, content, h.length))
+        return fault::refused;
+    if (!parent)
+        return fault::none;
+    if (parent->names && string_general_name(h.tag) && std::memchr(content, 0, h.length))
+        return fault::misleading;
+    if (parent->name_depth == attribute_level && parent->children == 2 && holds_nul(h.tag, content, h.length))
+        return fault::misleading;
+    if (parent->implicit_children && rules.implicit_bit_strings.find(static_cast<char>(h.tag)) != std::string_view::npos &&
+        !content_sound(bit_string_tag, content, h.length))
+        return fault::refused;
+    if (parent->times && rules.implicit_times.find(static_cast<char>(h.tag)) != std::string_view::npos &&
+        !time_sound(generalized_time_tag, content, h.length))
+        return fault::misleading;
+    if (parent->extension_depth == extension_level) {
+        if (h.tag == oid_tag && parent->children == 1) {
+            parent->oid = content;
+            parent->oid_length = h.length;
+        } else if (h.tag == octet_string_tag && parent->oid &&
+                   check_extension_value(parent->oid, parent->oid_length, content, h.length) == fault::misleading) {
+            return fault::misleading;
+        }
+    }
+    return fault::none;
+}
+
+// The element a constructed child opens, by its place in its parent.
+open_element open_child(const head& h, std::size_t end, std::size_t depth, const open_element* parent,
+                        const layout& rules)
+{
+    open_element child;
+    child.end = end;
+    const std::size_t index = parent ? parent->children - 1 : 0;
+    child.implicit_children = rules.holds_bits && rules.holds_bits(depth, index);
+    child.names = rules.holds_names && rules.holds_names(depth, h.tag);
+    child.times = depth == 0 && !rules.implicit_times.empty();
+    if (!parent) {
+        child.outermost = rules.certificate;
+        return child;
+    }
+    // A signed certificate's first child is its TBSCertificate; bytes whose
+    // first element starts otherwise are read as a bare one.
+    child.tbs = parent->outermost && !parent->tbs && index == 0;
+    child.directory_name = parent->names && h.tag == directory_name_tag;
+    if (parent->tbs) {
+        const std::size_t first = parent->first_tag == version_tag ? 1 : 0;
+        if (index == first + 2 || index == first + 4)  // issuer, subject
+            child.name_depth = name_level;
+        if (h.tag == extensions_tag)
+            child.extension_depth = 0;
+    }
+    if (parent->directory_name && index == 0)
+        child.name_depth = name_level;
+    else if (parent->name_depth >= 0 && parent->name_depth < attribute_level)
+        child.name_depth = parent->name_depth + 1;
+    if (parent->extension_depth >= 0 && parent->extension_depth < extension_level)
+        child.extension_depth = parent->extension_depth + 1;
+    return child;
+}
+
+fault check(const std::uint8_t* data, std::size_t size, const layout& rules)
 {
     if (!data)
-        return check_result::ends_early;
+        return fault::ends_early;
     std::array<open_element, deepest_nesting> open{};
     std::size_t depth = 0;
     std::size_t at = 0;
@@ -135,44 +195,55 @@ check_result check(const std::uint8_t* data, std::size_t size, const layout& rul
         if (!read_head(data + at, limit - at, h)) {
             // More than four length bytes is malformed; anything else ran out.
             const bool too_long = limit - at >= 2 && data[at + 1] > 0x84;
-            return too_long ? check_result::refused : check_result::ends_early;
+            return too_long ? fault::refused : fault::ends_early;
         }
         if ((h.tag & high_tag_number) == high_tag_number || h.indefinite)
-            return check_result::refused;
+            return fault::refused;
         if (depth == 0 && ((rules.outer_tag && h.tag != rules.outer_tag) || (rules.whole && h.size + h.length != size)))
-            return check_result::refused;
+            return fault::refused;
         const bool universal = (h.tag & class_bits) == 0;
         if (universal && (h.tag & constructed) && always_primitive(h.tag))
-            return check_result::refused;
+            return fault::refused;
         const std::uint8_t* content = data + at + h.size;
-        if (universal && !(h.tag & constructed) && !content_sound(h.tag, content, h.length))
-            return check_result::refused;
-        if (depth > 0) {
-            open_element& parent = open[depth - 1];
-            ++parent.children;
-            if (parent.names && !general_name_tag(h.tag))
-                return check_result::refused;
-            const bool implicit = parent.implicit_children &&
-                                  rules.implicit_bit_strings.find(static_cast<char>(h.tag)) != std::string_view::npos;
-            if (implicit && !content_sound(bit_string_tag, content, h.length))
-                return check_result::refused;
+        open_element* parent = depth > 0 ? &open[depth - 1] : nullptr;
+        if (parent) {
+            if (++parent->children == 1) {
+                parent->first_tag = h.tag;
+                // A bare TBSCertificate does not start with a SEQUENCE.
+                parent->tbs = parent->tbs || (parent->outermost && h.tag != sequence_tag);
+            }
+            if (parent->names && !general_name_tag(h.tag))
+                return fault::refused;
         }
         const std::size_t end = at + h.size + h.length;
         if (h.tag & constructed) {
             if (depth == deepest_nesting)
-                return check_result::refused;
-            const std::size_t index = depth == 0 ? 0 : open[depth - 1].children - 1;
-            open[depth] = {end, 0, rules.holds_bits && rules.holds_bits(depth, index),
-                           rules.holds_names && rules.holds_names(depth, h.tag)};
+                return fault::refused;
+            open[depth] = open_child(h, end, depth, parent, rules);
             ++depth;
             at += h.size;
         } else {
+            const fault found = check_primitive(h, content, parent, rules);
+            if (found != fault::none)
+                return found;
             at = end;
         }
         while (depth > 0 && at == open[depth - 1].end)
             --depth;
         if (depth == 0)
-            return check_result::sound;
+            return fault::none;
+    }
+}
+
+check_result result_of(fault found)
+{
+    switch (found) {
+    case fault::none:
+        return check_result::sound;
+    case fault::ends_early:
+        return check_result::ends_early;
+    default:
+        return check_result::refused;
     }
 }
 
@@ -214,40 +285,88 @@ struct extension_layout {
 };
 
 const extension_layout extension_layouts[] = {
-    {"2.5.29.15", {bit_string_tag, true, "", nullptr, nullptr}},  // key usage
-    {"2.5.29.37", {sequence_tag, true, "", nullptr, nullptr}},    // extended key usage
-    {"2.5.29.35", {sequence_tag, true, "", nullptr, authority_issuer}},
-    {"2.5.29.31", {sequence_tag, true, "\x81", distribution_point, distribution_point_names}},
-    {"2.5.29.16", {sequence_tag, true, "", nullptr, nullptr}},  // private key usage period
-    {"2.5.29.32", {sequence_tag, true, "", nullptr, nullptr}},  // certificate policies
-    {"2.5.29.17", {sequence_tag, true, "", nullptr, alternative_names}},
-    {"2.5.29.18", {sequence_tag, true, "", nullptr, alternative_names}},
-    {"1.2.643.100.114", {0x02, true, "", nullptr, nullptr}},  // identification kind, an INTEGER
+    {"2.5.29.15", {bit_string_tag, true, "", nullptr, nullptr, "", false}},  // key usage
+    {"2.5.29.37", {sequence_tag, true, "", nullptr, nullptr, "", false}},    // extended key usage
+    {"2.5.29.35", {sequence_tag, true, "", nullptr, authority_issuer, "", false}},
+    {"2.5.29.31", {sequence_tag, true, "\x81", distribution_point, distribution_point_names, "", false}},
+    // The private key usage period: notBefore [0] and notAfter [1], each an
+    // implicitly tagged GeneralizedTime.
+    {"2.5.29.16", {sequence_tag, true, "", nullptr, nullptr, "\x80\x81", false}},
+    {"2.5.29.32", {sequence_tag, true, "", nullptr, nullptr, "", false}},  // certificate policies
+    {"2.5.29.17", {sequence_tag, true, "", nullptr, alternative_names, "", false}},
+    {"2.5.29.18", {sequence_tag, true, "", nullptr, alternative_names, "", false}},
+    {"1.2.643.100.114", {0x02, true, "", nullptr, nullptr, "", false}},  // identification kind, an INTEGER
 };
 
 constexpr const char* rsa_oid = "1.2.840.113549.1.1.1";
+
+const extension_layout* find_layout(const char* oid)
+{
+    if (!oid)
+        return nullptr;
+    for (const auto& known : extension_layouts)
+        if (std::strcmp(oid, known.oid) == 0)
+            return &known;
+    return nullptr;
+}
+
+// Whether the content of a DER OBJECT IDENTIFIER is the dotted text.
+bool oid_equals(const std::uint8_t* content, std::uint32_t length, const char* dotted)
+{
+    std::uint32_t at = 0;
+    unsigned long first = 0;
+    for (int arc = 0; *dotted; ++arc) {
+        char* end = nullptr;
+        unsigned long value = std::strtoul(dotted, &end, 10);
+        dotted = *end == '.' ? end + 1 : end;
+        if (arc == 0) {
+            first = value;
+            continue;
+        }
+        if (arc == 1)
+            value += 40 * first;
+        std::uint8_t groups[5];
+        int count = 0;
+        do {
+            groups[count++] = static_cast<std::uint8_t>(value & 0x7F);
+            value >>= 7;
+        } while (value && count < 5);
+        while (count > 0) {
+            --count;
+            const std::uint8_t byte = static_cast<std::uint8_t>(groups[count] | (count > 0 ? 0x80 : 0));
+            if (at == length || content[at++] != byte)
+                return false;
+        }
+    }
+    return at == length;
+}
+
+fault check_extension_value(const std::uint8_t* oid, std::uint32_t oid_length, const std::uint8_t* data,
+                            std::size_t size)
+{
+    for (const auto& known : extension_layouts)
+        if (oid_equals(oid, oid_length, known.oid))
+            return check(data, size, known.rules);
+    return fault::none;
+}
 
 }  // namespace
 
 check_result check_certificate(const std::uint8_t* data, std::size_t size)
 {
-    return check(data, size, {0, false, "\x81\x82", tbs_certificate, nullptr});
+    return result_of(check(data, size, {0, false, "\x81\x82", tbs_certificate, nullptr, "", true}));
 }
 
 check_result check_extension(const char* oid, const std::uint8_t* data, std::size_t size)
 {
-    if (!oid)
-        return check_result::refused;
-    for (const auto& known : extension_layouts)
-        if (std::strcmp(oid, known.oid) == 0)
-            return check(data, size, known.rules);
-    return check_result::refused;
+    const extension_layout* known = find_layout(oid);
+    return known ? result_of(check(data, size, known->rules)) : check_result::refused;
 }
 
 check_result check_public_key(const char* algorithm_oid, const std::uint8_t* data, std::size_t size)
 {
     const bool rsa = algorithm_oid && std::strcmp(algorithm_oid, rsa_oid) == 0;
-    return check(data, size, {rsa ? sequence_tag : std::uint8_t{0}, true, "", nullptr, nullptr});
+    return result_of(check(data, size, {rsa ? sequence_tag : std::uint8_t{0}, true, "", nullptr, nullptr, "", false}));
 }
 
 }  // namespace crypto::util::der

@@ -6,9 +6,12 @@
 // without reading them), where a looser check and the decoder part ways; and
 // it trusts the content of what it reads: a BMPString of an odd length, an
 // empty OBJECT IDENTIFIER or one whose last octet promises more, a general
-// name it steps over by the wrong count. So the check reads the first
-// element of the bytes completely, as DER with X.690's content rules, and
-// refuses whatever it cannot read that way. Certificates from a page, a
+// name it steps over by the wrong count. It also reads what DER does not
+// allow in a way that misleads: a time with a zone offset it applies with the
+// wrong sign, or without seconds or a zone, and a name whose NUL character
+// cuts the text it makes of it. So the check reads the first element of the
+// bytes completely, as DER with X.690's content rules, and refuses whatever
+// it cannot read that way. Certificates from a page, a
 // token or a device, the extension values decoded after them and the RSA
 // key bits are checked here first.
 #include <cstddef>
@@ -32,20 +35,31 @@ enum class check_result {
 // has at least one octet, no subidentifier starting with 0x80 and a last
 // octet below 0x80; a BOOLEAN has one octet, a NULL none, an INTEGER at
 // least one; a BMPString has an even number of octets, a UniversalString a
-// multiple of four; none of these, nor a BIT STRING, is constructed.
+// multiple of four; none of these, nor a BIT STRING, is constructed. Times
+// have DER's form (crypto/util/der_content.h): a UTCTime is YYMMDDHHMMSSZ, a
+// GeneralizedTime YYYYMMDDHHMMSS with an optional fraction that ends in no 0,
+// then Z, every field within the calendar's ranges; neither is constructed.
+// No string value of a name (an attribute of a Name: the issuer and subject
+// of a certificate, a directory name), and no rfc822Name, dNSName or URI
+// among general names, holds the character U+0000.
 
 // A certificate, signed or not (the decoder takes the bytes as a bare
 // TBSCertificate when they do not read as a signed one): the issuer and
 // subject unique identifiers ([1] and [2]) among the children of the first
-// element and of its first child are BIT STRINGs too. Bytes after the first
-// element are not read, as the decoder does not read them.
+// element and of its first child are BIT STRINGs too. The values of the
+// extensions that check_extension knows are read for the times and names
+// above as well: a time or a name there that breaks those rules refuses the
+// certificate (other faults of a value are left to check_extension, which
+// refuses that value alone). Bytes after the first element are not read, as
+// the decoder does not read them; they are not part of the certificate.
 check_result check_certificate(const std::uint8_t* data, std::size_t size);
 
 // The value of an extension that is handed to the system's decoder, by the
 // extension's OID. The value must be exactly one element, with the outer
 // tag of that extension's structure; an OID not known here is refused. For
 // CRL distribution points the reasons ([1]) of each distribution point are
-// BIT STRINGs too. Among general names (alternative names, the authority
+// BIT STRINGs too; for the private key usage period its notBefore [0] and
+// notAfter [1] are GeneralizedTimes. Among general names (alternative names, the authority
 // key identifier's issuer, the full name and CRL issuer of a distribution
 // point) each entry must have one of GeneralName's own encodings, with the
 // names that hold structures constructed so that they are read too; a

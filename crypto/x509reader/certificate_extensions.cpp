@@ -186,10 +186,13 @@ rdn_list parse_rdn_list(const CERT_NAME_BLOB* name)
     const DWORD size = CertNameToStrW(X509_ASN_ENCODING, blob, CERT_OID_NAME_STR, nullptr, 0);
     if (size <= 1)
         return {};
+    std::vector<std::uint8_t> tags;
+    if (!name_value_tags(name->pbData, name->cbData, tags))
+        return {};
     std::vector<WCHAR> text(size, 0);
     CertNameToStrW(X509_ASN_ENCODING, blob, CERT_OID_NAME_STR, text.data(), size);
     text.back() = 0;
-    return parse_rdn_text(reinterpret_cast<const wide_char*>(text.data()));
+    return parse_rdn_text(reinterpret_cast<const wide_char*>(text.data()), tags);
 }
 
 std::string extension_text(const std::string& oid, const BYTE* value, DWORD length)

@@ -1,6 +1,9 @@
 #include <memory>
 #include <string>
 
+#include "crypto/encoding/name_text.h"
+#include "crypto/util/der_content.h"
+#include "crypto/util/der_head.h"
 #include "crypto/x509reader/display_names.h"
 #include "crypto/x509reader/text_forms.h"
 #include "crypto/x509reader/tlv.h"
@@ -75,40 +78,92 @@ std::string unquote(const std::string& text)
     return out;
 }
 
+// Reads the head of the element at `at` (which ends by end) and moves `at` to
+// its content.
+bool read_element(const std::uint8_t*& at, const std::uint8_t* end, util::der::head& element)
+{
+    if (!util::der::read_head(at, static_cast<std::size_t>(end - at), element) || element.indefinite)
+        return false;
+    at += element.size;
+    return true;
+}
+
+bool read_value_tags(const std::uint8_t* name, std::size_t size, std::vector<std::uint8_t>& tags)
+{
+    tags.clear();
+    if (!name)
+        return false;
+    const std::uint8_t* at = name;
+    const std::uint8_t* const end = name + size;
+    util::der::head element;
+    if (!read_element(at, end, element) || element.tag != 0x30 || at + element.length != end)
+        return false;
+    while (at != end) {
+        if (!read_element(at, end, element) || element.tag != 0x31)  // an RDN
+            return false;
+        const std::uint8_t* const rdn_end = at + element.length;
+        while (at != rdn_end) {
+            if (!read_element(at, rdn_end, element) || element.tag != 0x30)  // an attribute
+                return false;
+            const std::uint8_t* const attribute_end = at + element.length;
+            if (!read_element(at, attribute_end, element) || element.tag != 0x06)
+                return false;
+            at += element.length;
+            if (!read_element(at, attribute_end, element))
+                return false;
+            tags.push_back(element.tag);
+            at += element.length;
+            if (at != attribute_end)
+                return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
-rdn_list parse_rdn_text(const wide_char* text)
+bool name_value_tags(const std::uint8_t* name, std::size_t size, std::vector<std::uint8_t>& tags)
+{
+    if (!read_value_tags(name, size, tags)) {
+        tags.clear();
+        return false;
+    }
+    return true;
+}
+
+rdn_list parse_rdn_text(const wide_char* text, const std::vector<std::uint8_t>& value_tags)
 {
     rdn_list list;
     if (!text)
         return list;
-    static const wide_char delimiter[] = {u',', 0};
-    wide_tokenizer tokens(text, delimiter, 1, u'"');
-    while (const wide_char* token = tokens.next()) {
-        const wide_char* end = token;
-        while (*end)
-            ++end;
-        const wide_char* equals = token;
-        while (equals != end && *equals != u'=')
-            ++equals;
-        if (equals == end)
-            continue;
-        const wide_char* key_begin = token;
-        const wide_char* key_end = equals;
+    std::size_t index = 0;
+    for_each_name_attribute(text, [&](const name_text_attribute& attribute) {
+        const std::size_t position = index++;
+        if (position >= value_tags.size())
+            return;
+        const wide_char* key_begin = attribute.key_begin;
+        const wide_char* key_end = attribute.key_end;
         while (key_begin != key_end && *key_begin <= 0x20)
             ++key_begin;
         while (key_end != key_begin && key_end[-1] <= 0x20)
             --key_end;
-        const wide_char* value_begin = equals + 1;
-        while (value_begin != end && *value_begin < u'!')
+        const wide_char* value_begin = attribute.value_begin;
+        while (value_begin != attribute.value_end && *value_begin < u'!')
             ++value_begin;
         rdn_entry entry;
         entry.oid = to_utf8(key_begin, key_end);
-        const std::string raw = to_utf8(value_begin, end);
+        const std::string raw = to_utf8(value_begin, attribute.value_end);
+        // A value held as a string is that string, whatever it starts with;
+        // only a value of another type is written as "#" and hexadecimal.
         std::string value;
-        entry.value = unquote(decode_hex_value(raw, value) ? value : raw);
+        const bool hexadecimal =
+            !util::der::is_string_type(value_tags[position]) && decode_hex_value(raw, value);
+        entry.value = unquote(hexadecimal ? value : raw);
         list.push_back(std::move(entry));
-    }
+    });
+    // Attributes the text and the encoded name do not agree on are not shown.
+    if (index != value_tags.size())
+        list.clear();
     return list;
 }
 

@@ -54,11 +54,21 @@ struct rdn_entry {
 };
 using rdn_list = std::vector<rdn_entry>;
 
+// The tag of each attribute value of an encoded Name (SEQUENCE of SETs of
+// SEQUENCEs of an OBJECT IDENTIFIER and a value), in the name's order; false
+// when the bytes are not such a Name.
+bool name_value_tags(const std::uint8_t* name, std::size_t size, std::vector<std::uint8_t>& tags);
+
 // The attributes of a name rendered as "2.5.4.3=Test, 2.5.4.6=RU" (the OID
-// form of CertNameToStrW). A value written as "#" and hexadecimal digits (the
-// form of a value that is not a string) is decoded and read as a TLV: content
-// with a byte below 0x10 as UTF-16 in big-endian order, otherwise as text.
-rdn_list parse_rdn_text(const wide_char* text);
+// form of CertNameToStrW), one entry for each attribute, those of one RDN
+// ("2.5.4.3=A + 2.5.4.10=B") too (crypto/encoding/name_text.h); value_tags
+// are the tags of the values as the encoded name holds them. A value held as
+// a string type is shown as written, whatever it starts with. A value of
+// another type that the text shows quoted, as "#" and hexadecimal digits, is
+// decoded and read as a TLV: content with a byte below 0x10 as UTF-16 in
+// big-endian order, otherwise as text. When the text's attributes are not as
+// many as the tags, nothing is shown (the empty list).
+rdn_list parse_rdn_text(const wide_char* text, const std::vector<std::uint8_t>& value_tags);
 // "CN=Test C=RU": display names, one blank between entries.
 std::string rdn_list_to_text(const rdn_list& list);
 

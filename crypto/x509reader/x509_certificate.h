@@ -40,8 +40,10 @@ private:
 // "5 марта 2024 г. 07:08:09 UTC" (no zone conversion); null, or a time that
 // FileTimeToSystemTime cannot convert, gives the empty text.
 std::string format_date_ru(const FILETIME* time);
-// The attributes of an encoded name through CertNameToStrW; a name it cannot
-// render gives the empty list.
+// The attributes of an encoded name through CertNameToStrW, each value as the
+// name holds it (parse_rdn_text with the tags of the name's values); a name
+// it cannot render, or whose text does not show each of its attributes,
+// gives the empty list.
 rdn_list parse_rdn_list(const CERT_NAME_BLOB* name);
 // The human-readable Russian text of one extension value; empty when the
 // value cannot be decoded.

@@ -21,7 +21,9 @@
 // itself and turns into a failed call. A fault nothing catches would end the
 // host; here the unhandled-exception filter records it and the run resumes
 // with the next input. After each input every heap of the process is
-// validated. Each faulting input is saved under the findings folder
+// validated; Wine checks the tail of each block only with its heap checking
+// on (WINEDEBUG warn+heap, as the test suite and scripts/fuzz-long.sh run
+// this program), and only then does a write past a block fail HeapValidate. Each faulting input is saved under the findings folder
 // (wine-fuzz-findings beside the program unless --findings names one) and
 // printed. The exit status is 1 when any fault was seen, 2 when the program
 // could not do its work (a seed that gives no certificate context, or a run

@@ -2,6 +2,7 @@
 prefix of their own, the test tool that makes certificates in it, requests
 to the built host, and OpenSSL checks on the Linux side."""
 import base64
+import datetime
 import hashlib
 import json
 import os
@@ -335,6 +336,7 @@ class CertificateFields:
     def __init__(self, tree):
         self.tbs, self.algorithm, self.key, at = certificate_parts(tree)
         self.issuer, self.subject = self.tbs.children[at - 3], self.tbs.children[at - 1]
+        self.not_before, self.not_after = self.tbs.children[at - 2].children
         self.extensions = next((c.children[0].children for c in self.tbs.children if c.tag == 0xA3), None)
 
     def extension(self, oid):
@@ -402,6 +404,80 @@ CONTENT_RULE_BREAKS = [
 ]
 
 
+def time_of(node):
+    """The instant of a UTCTime or GeneralizedTime element in DER's form."""
+    text = node.content.decode()
+    return datetime.datetime.strptime(text, "%y%m%d%H%M%SZ" if node.tag == 0x17 else "%Y%m%d%H%M%SZ")
+
+
+def retimed(node, tag, text):
+    """The time element written as tag and the text text(its instant) makes."""
+    replaced(node, tag, text(time_of(node)).encode())
+
+
+def attribute(oid, value):
+    """An AttributeTypeAndValue of a dotted OID and a value's DER."""
+    return der_element(0x30, der_element(0x06, oid_content(oid)) + value)
+
+
+def rdn(*attributes):
+    return Element(0x31, raw=der_element(0x31, b"".join(attributes)))
+
+
+def extension_value(fields, oid, value):
+    """The value of the certificate's extension of the OID (added, not
+    critical, last, where it has none)."""
+    fields.extension(oid).children[-1] = Element(0x04, value)
+
+
+def midnight_with_offset(day):
+    """A day's midnight written with a zone offset of +23:59: the instant
+    00:01 UTC of the day before, which the system's decoder reads as 23:59
+    of the day, adding the offset where it should take it away."""
+    return day.strftime("%y%m%d000000+2359")
+
+
+# A NUL inside a name value and an attribute after it: the known null-prefix spoof.
+NUL_NAME = "Ivanov Ivan\0 (attacker)"
+HIDDEN_ORG = attribute("2.5.4.10", der_element(0x0C, "Hidden Org".encode()))
+NAME_WITH_NUL = der_element(0x30, der_element(0x31, attribute("2.5.4.3", der_element(0x16, NUL_NAME.encode()))) +
+                            der_element(0x31, HIDDEN_ORG))
+# (form, change of CertificateFields) of copies whose times are not in DER's
+# form, or whose names hold a NUL character: the system's decoder reads them,
+# but applies a zone offset with the wrong sign, takes a time without seconds,
+# zone or both, and what it reads of a time up to its first unexpected
+# character, and cuts a name at the NUL.
+MISLEADING_FORMS = [
+    ("notAfter at midnight with a zone offset of +23:59", lambda f: retimed(f.not_after, 0x17, midnight_with_offset)),
+    ("notBefore at noon with a zone offset of -01:00",
+     lambda f: retimed(f.not_before, 0x17, lambda t: t.strftime("%y%m%d120000-0100"))),
+    ("notAfter without seconds", lambda f: retimed(f.not_after, 0x17, lambda t: t.strftime("%y%m%d%H%MZ"))),
+    ("notAfter without a zone", lambda f: retimed(f.not_after, 0x17, lambda t: t.strftime("%y%m%d%H%M%S"))),
+    ("notAfter without seconds or a zone", lambda f: retimed(f.not_after, 0x17, lambda t: t.strftime("%y%m%d%H%M"))),
+    ("notBefore with one digit of seconds",
+     lambda f: retimed(f.not_before, 0x17, lambda t: t.strftime("%y%m%d%H%M5Z"))),
+    ("notAfter with text after its Z", lambda f: retimed(f.not_after, 0x17, lambda t: t.strftime("%y%m%d%H%M%SZ00"))),
+    ("notAfter as a GeneralizedTime whose fraction ends in 0",
+     lambda f: retimed(f.not_after, 0x18, lambda t: t.strftime("%Y%m%d%H%M%S.500Z"))),
+    ("notAfter as a GeneralizedTime with a decimal comma",
+     lambda f: retimed(f.not_after, 0x18, lambda t: t.strftime("%Y%m%d%H%M%S,125Z"))),
+    ("notAfter as a GeneralizedTime at noon with a zone offset of +03:00",
+     lambda f: retimed(f.not_after, 0x18, lambda t: t.strftime("%Y%m%d120000+0300"))),
+    ("private key usage period with a zone offset", lambda f: extension_value(f, "2.5.29.16", der_element(
+        0x30, der_element(0x80, b"20240305070809Z") + der_element(0x81, b"20340305100809+0300")))),
+    ("NUL in the subject's first value, an attribute after it", lambda f: (
+        replaced(first_value(f.subject), 0x16, NUL_NAME.encode()), f.subject.children.insert(1, rdn(HIDDEN_ORG)))),
+    ("NUL in the issuer's first value, a BMPString",
+     lambda f: replaced(first_value(f.issuer), 0x1E, NUL_NAME.encode("utf-16-be"))),
+    ("NUL in a directory name of the alternative names", lambda f: extension_value(
+        f, "2.5.29.17", der_element(0x30, der_element(0xA4, NAME_WITH_NUL)))),
+    ("NUL in a DNS name of the alternative names", lambda f: extension_value(
+        f, "2.5.29.17", der_element(0x30, der_element(0x82, b"kelvora.test\0.attacker.example")))),
+    ("NUL in the URL of a CRL distribution point", lambda f: extension_value(
+        f, "2.5.29.31", distribution_points(der_element(0x86, b"http://crl.kelvora.test/a.crl\0.attacker.example")))),
+]
+
+
 def hostile_certificates(der):
     """(name, bytes) of forms made from a certificate that reach the system's
     decoder unless the bytes are read whole as DER first: the bare
@@ -418,7 +494,12 @@ def hostile_certificates(der):
     RDN; empty OBJECT IDENTIFIERs, one with a subidentifier starting with
     0x80 and one whose last octet promises more; a three-octet
     UniversalString, a two-octet BOOLEAN and a NULL with content as
-    algorithm parameters, and an empty INTEGER as the version."""
+    algorithm parameters, and an empty INTEGER as the version. And the
+    MISLEADING_FORMS: times that are not in DER's form (zone offsets, no
+    seconds or no zone, one digit of seconds, text after the Z, a fraction
+    ending in 0 or after a comma, also in the private key usage period) and
+    NUL characters in names (subject, issuer, a directory name, a DNS name,
+    a distribution point's URL)."""
     tree = Element.parse(der)[0]
     out = []
     for tag, name in ((0x81, "issuer"), (0x82, "subject")):
@@ -440,7 +521,7 @@ def hostile_certificates(der):
     copy.children[1].children[1:] = [Element(0, raw=bytes.fromhex("05800000"))]
     copy.children[2].raw = b"\x03\x00"
     out.append(("indefinite certificate, emptied signature", copy.encode()))
-    for form, change in CONTENT_RULE_BREAKS:
+    for form, change in CONTENT_RULE_BREAKS + MISLEADING_FORMS:
         copy = tree.copy()
         change(CertificateFields(copy))
         out.append((form, copy.encode()))
@@ -546,3 +627,130 @@ def check_hostile_rows(test, ask, rows, sound_der):
         with test.subTest(name):
             test.assertEqual(answer_of(answer), expected)
             test.assertEqual(answer_of(rendered), answer_of(fresh))
+
+
+def with_extension_value(rendered, oid, value):
+    """A SerializeCertificate result with the value text of its extension of
+    the OID replaced; where it has none, with that extension added last."""
+    out = without_extension_value(rendered, oid)
+    next(e for e in out["certificate"]["extensions"] if e["oid"] == oid)["value"] = value
+    return out
+
+
+# Name values that are strings starting with "#", which the system's name
+# text quotes: the viewer shows them as the strings they are.
+MICROSOFT = "#0C094D6963726F736F6674"  # the hexadecimal TLV of a UTF8String "Microsoft"
+SBERBANK = "#1E10" + "Сбербанк".encode("utf-16-be").hex().upper() + " (fake)"  # a BMPString's TLV and a tail
+MICROSOFT_NAME = der_element(0x30, der_element(0x31, attribute("2.5.4.3", der_element(0x13, MICROSOFT.encode()))))
+ORG = attribute("2.5.4.10", der_element(0x0C, b"Org"))
+
+
+def renamed(rendered, part, change):
+    """A SerializeCertificate result whose issuer or subject rdn list is
+    changed by change(list)."""
+    out = json.loads(json.dumps(rendered))
+    change(out["certificate"][part]["rdn"])
+    return out
+
+
+def first_value_is(value):
+    def change(rdns):
+        rdns[0]["value"] = value
+    return change
+
+
+def org_second(value=None):
+    """The rdn list with O "Org" after its first entry (whose value becomes value, if given)."""
+    def change(rdns):
+        if value is not None:
+            rdns[0]["value"] = value
+        rdns.insert(1, {"oid": "2.5.4.10", "name": "O", "value": "Org"})
+    return change
+
+
+def described(description, der, **maps):
+    """A certificate_description for the bytes der: the description of the
+    certificate they were made from, its thumbprint der's, and the maps
+    ("subject", "raw_subject", "issuer") changed by maps[key](map)."""
+    out = json.loads(json.dumps(description))
+    out["thumbprint"] = sha1_hex(der)
+    for key, change in maps.items():
+        out[key] = change(out[key])
+    return out
+
+
+def map_first_value(value):
+    def change(entries):
+        first = next(iter(entries))
+        return dict(entries, **{first: value})
+    return change
+
+
+def map_with_org(key, value=None):
+    """The map with key "Org" after its first entry (whose value becomes
+    value, if given); a later entry of that key goes, as the first value of
+    a key stays."""
+    def change(entries):
+        items = list(entries.items())
+        first = (items[0][0], items[0][1] if value is None else value)
+        rest = [(k, v) for k, v in items[1:] if k != key]
+        return dict([first] + ([(key, "Org")] if key != first[0] else []) + rest)
+    return change
+
+
+def names_as_held(der):
+    """(form, copy, rendering(rendered), description(description)) of copies
+    of a certificate whose names the system's text shows in forms a viewer
+    may take for something else: string values starting with "#" (subject,
+    issuer, a directory name of the alternative names, the authority key
+    identifier's issuer), and RDNs of two attributes, one of them holding
+    " + ". rendering gives the SerializeCertificate result that the
+    certificate's own result `rendered` becomes, description the
+    certificate_description of the copy from the certificate's own."""
+    tree = Element.parse(der)[0]
+    forms = [
+        ('PrintableString "%s" as the subject\'s first value' % MICROSOFT,
+         lambda f: replaced(first_value(f.subject), 0x13, MICROSOFT.encode()),
+         lambda r: renamed(r, "subject", first_value_is(MICROSOFT)),
+         {"subject": map_first_value(MICROSOFT), "raw_subject": map_first_value(MICROSOFT)}),
+        ("UTF8String %r as the subject's first value" % SBERBANK,
+         lambda f: replaced(first_value(f.subject), 0x0C, SBERBANK.encode()),
+         lambda r: renamed(r, "subject", first_value_is(SBERBANK)),
+         {"subject": map_first_value(SBERBANK), "raw_subject": map_first_value(SBERBANK)}),
+        ("PrintableString %r as the issuer's first value" % MICROSOFT,
+         lambda f: replaced(first_value(f.issuer), 0x13, MICROSOFT.encode()),
+         lambda r: renamed(r, "issuer", first_value_is(MICROSOFT)), {"issuer": map_first_value(MICROSOFT)}),
+        ("a directory name of the alternative names with %r" % MICROSOFT,
+         lambda f: extension_value(f, "2.5.29.17", der_element(0x30, der_element(0xA4, MICROSOFT_NAME))),
+         lambda r: with_extension_value(r, "2.5.29.17", "[1]Имя каталога: CN=%s " % MICROSOFT), {}),
+        ("the authority key identifier's issuer with %r" % MICROSOFT,
+         lambda f: extension_value(f, "2.5.29.35", der_element(0x30, der_element(0x80, b"\x01\x02\x03\x04") +
+                                                               der_element(0xA1, der_element(0xA4, MICROSOFT_NAME)) +
+                                                               der_element(0x82, b"\x01"))),
+         lambda r: with_extension_value(
+             r, "2.5.29.35",
+             "Идентификатор ключа=01 02 03 04 Поставщик сертификата: CN=%s Серийный номер сертификата=01" % MICROSOFT),
+         {}),
+        ('the subject\'s first RDN with O "Org" after its value',
+         lambda f: f.subject.children[0].children.append(Element(0x30, raw=ORG)),
+         lambda r: renamed(r, "subject", org_second()),
+         {"subject": map_with_org("O"), "raw_subject": map_with_org("2.5.4.10")}),
+        ('the subject\'s first RDN: "Alice + Bob" and O "Org"',
+         lambda f: (replaced(first_value(f.subject), 0x0C, b"Alice + Bob"),
+                    f.subject.children[0].children.append(Element(0x30, raw=ORG))),
+         lambda r: renamed(r, "subject", org_second("Alice + Bob")),
+         {"subject": map_with_org("O", "Alice + Bob"), "raw_subject": map_with_org("2.5.4.10", "Alice + Bob")}),
+    ]
+    out = []
+    for form, change, rendering, maps in forms:
+        copy = tree.copy()
+        change(CertificateFields(copy))
+        encoded = copy.encode()
+        out.append((form, encoded, rendering, lambda d, der=encoded, maps=maps: described(d, der, **maps)))
+    return out
+
+
+def padded(der):
+    """A certificate's bytes with seven zero bytes after its element, as a
+    token may pad its value."""
+    return der + bytes(7)

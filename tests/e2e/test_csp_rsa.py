@@ -8,9 +8,11 @@ import json
 import re
 import unittest
 
-from csp_support import (BASE64_ERROR, NTE_BAD_KEYSET, PrefixTests, Scratch, WinePrefix, b64, check_hostile_rows,
-                         emptied_bit_strings, error, hostile_certificates, openssl_cms_print, openssl_cms_verify,
-                         openssl_verifies_signature, openssl_x509_text, result, sha1_hex, unreadable_extension_values)
+from csp_support import (BASE64_ERROR, NTE_BAD_KEYSET, CertificateFields, Element, PrefixTests, Scratch, WinePrefix,
+                         answer_of, attribute, b64, check_hostile_rows, der_element, emptied_bit_strings, error,
+                         hostile_certificates, midnight_with_offset, names_as_held, openssl_cms_print,
+                         openssl_cms_verify, openssl_verifies_signature, openssl_x509_text, padded, result, retimed,
+                         sha1_hex, unreadable_extension_values)
 
 DESCRIPTION_KEYS = ["thumbprint", "serial", "subject", "raw_subject", "issuer", "validFrom", "validTo", "algorithm",
                     "container", "hardware", "reader", "carrier_type"]
@@ -193,6 +195,12 @@ class RsaCommands(PrefixTests):
         # Extension values the decoder must not see leave the certificate readable.
         rows += [(form, ("CertificateFromBase64", {"data": b64(copy)}), dict(d, thumbprint=sha1_hex(copy)))
                  for form, copy, _ in unreadable_extension_values(loose)]
+        # Names as the certificate holds them: strings starting with "#" as
+        # they are, each attribute of an RDN an entry of its own; bytes after
+        # the certificate's element are no part of it.
+        rows += [(form, ("CertificateFromBase64", {"data": b64(copy)}), description(d))
+                 for form, copy, _, description in names_as_held(loose)]
+        rows += [("seven zero bytes after the element", ("CertificateFromBase64", {"data": b64(padded(loose))}), d)]
         check_hostile_rows(self, self.ask, rows, loose)
 
     def test_serialize_certificate_renders_what_certificate_to_base64_returns(self):
@@ -425,6 +433,84 @@ class RsaCommands(PrefixTests):
             text = error(answer)
             code = re.search(r"Error code: 0x([0-9A-F]{8})$", text)
             self.assertEqual(text, self.prefix.error_text(int(code.group(1), 16)) if code else "Unknown error")
+
+
+def changed(der, change):
+    """A copy of a certificate with change(CertificateFields) made."""
+    tree = Element.parse(der)[0]
+    change(CertificateFields(tree))
+    return tree.encode()
+
+
+# Certificates of the store whose bytes mislead the system's decoder, made in
+# a prefix of their own: made without the store, changed, then added to it
+# with the key information of a container that signs.
+MISLEADING_SPECS = {
+    # Expired at 00:01 UTC yesterday, its notAfter written as today's midnight
+    # with a zone offset of +23:59, which the decoder applies with the wrong
+    # sign: valid until 23:59 tonight.
+    "zone_after": ({"subject": "CN=Zone offset after", "not_before": -864000},
+                   lambda der: changed(der, lambda f: retimed(f.not_after, 0x17, lambda _: midnight_with_offset(
+                       datetime.datetime.now(datetime.timezone.utc))))),
+    # Valid in half an hour; its notBefore written with a zone offset of -01:00
+    # is read two hours early.
+    "zone_before": ({"subject": "CN=Zone offset before", "not_before": 1800},
+                    lambda der: changed(der, lambda f: retimed(f.not_before, 0x17, lambda t: (
+                        t - datetime.timedelta(hours=1)).strftime("%y%m%d%H%M%S-0100")))),
+    # Seven zero bytes after the certificate's element.
+    "padded": ({"subject": "CN=Padded"}, padded),
+    # A GOST client certificate whose first RDN holds its SNILS beside its common name.
+    "two_values": ({"subject": "CN=Gost two values", "signature_oid": "1.2.643.7.1.1.3.2", "placeholder_signature": 1},
+                   lambda der: changed(der, lambda f: f.subject.children[0].children.append(Element(0x30, raw=attribute(
+                       SNILS, der_element(0x12, b"12345678901")))))),
+}
+
+
+class MisleadingStoreCertificates(PrefixTests):
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = WinePrefix()
+        cls.scratch = Scratch()
+        names = list(MISLEADING_SPECS)
+        made = cls.prefix.make_certs([dict(MISLEADING_SPECS[n][0], container="rsa-256", store="none") for n in names] +
+                                     [{"container": "rsa-256", "subject": "CN=Sound"}])
+        cls.der = {n: MISLEADING_SPECS[n][1](der) for n, (_, der) in zip(names, made)}
+        cls.element = {n: der for n, (_, der) in zip(names, made)}
+        cls.sound = made[-1]
+        cls.prefix.make_certs([{"container": "rsa-256", "der": b64(cls.der[n])} for n in names])
+
+    def test_certificates_that_mislead_are_neither_listed_nor_used(self):
+        # Times with zone offsets and bytes after the element: neither listed
+        # nor found, so nothing signs with them; a sound certificate of the
+        # same key still does, in the same process.
+        h32 = b64(hashlib.sha256(b"zone").digest())
+        thumbs = [sha1_hex(self.der[n]) for n in ("zone_after", "zone_before", "padded")] + [
+            sha1_hex(self.element["padded"])]
+        answers = self.ask(("CertificatesList", {"rsa": True}), *[
+            request for t in thumbs for request in (
+                ("FindCertificate", {"thumbprint": t}), ("CertificateToBase64", {"thumbprint": t}),
+                ("SignHash", {"hash": h32, "thumbprint": t}),
+                ("SignCms", {"data": b64(b"zone"), "detached": "1", "thumbprint": t}))],
+            ("SignHash", {"hash": h32, "thumbprint": self.sound[0]}))
+        with self.subTest("listing"):
+            self.assertEqual([d["thumbprint"] for d in result(answers[0])], [self.sound[0]])
+        forms = ["zone offset in notAfter", "zone offset in notBefore", "padded, by the element's SHA-1",
+                 "padded, by the SHA-1 of its bytes"]
+        for n, form in enumerate(forms):
+            find, to_base64, sign, cms = answers[1 + 4 * n:5 + 4 * n]
+            with self.subTest(form):
+                self.assertEqual((result(find), result(to_base64), result(sign)), ("", "", ""))
+                self.assertEqual(answer_of(cms), ("fail", "Certificate not found"))
+        self.assertTrue(openssl_verifies_signature(self.scratch, self.sound[1], "sha256", b"zone",
+                                                   base64.b64decode(result(answers[-1]))))
+
+    def test_each_attribute_of_an_rdn_filters(self):
+        snils, default = self.ask(("CertificatesList", {"snils": "12345678901"}), ("CertificatesList", {}))
+        thumb = sha1_hex(self.der["two_values"])
+        self.assertEqual([d["thumbprint"] for d in result(snils)], [thumb])
+        (d,) = result(default)
+        self.assertEqual(d["subject"], {"CN": "Gost two values", SNILS: "12345678901"})
+        self.assertEqual(list(d["raw_subject"].items()), [("2.5.4.3", "Gost two values"), (SNILS, "12345678901")])
 
 
 if __name__ == "__main__":

@@ -6,7 +6,8 @@ import json
 import os
 import unittest
 
-from csp_support import check_hostile_rows, error, hostile_certificates, result, sha1_hex, unreadable_extension_values
+from csp_support import (b64, check_hostile_rows, error, hostile_certificates, names_as_held, padded, result,
+                         sha1_hex, unreadable_extension_values)
 from pkcs11_support import AX_CLIENT, ESMART, FIXTURE, JACARTA, RUTOKEN, Tokens, certificate, private_key, slot
 
 SNILS = "1.2.643.100.3"
@@ -106,28 +107,51 @@ class TokenCertificates(unittest.TestCase):
 
     def test_certificates_that_are_not_der_throughout_are_skipped(self):
         # A token's certificate bytes reach the system's decoder as a page's
-        # do: bytes that are not DER throughout are passed over, in the
-        # listing and in a lookup by their thumbprint. Extension values the
+        # do: bytes that are not DER throughout (times not in DER's form,
+        # names holding NUL among them) are passed over, in the listing and
+        # in a lookup by their thumbprint. Extension values the
         # decoder must not see leave a certificate that is found and listed,
         # but for an enhanced key usage that does not read: no client
         # authentication, so not listed.
         sound = [certificate(self.der["g256"], "0001"), private_key("0001")]
         hostile = hostile_certificates(self.der["g256"])
         readable = unreadable_extension_values(self.der["g256"])
-        self.tokens.install({RUTOKEN: {"slots": [slot("Rutoken ECP 0", sound)]}})
+        held = names_as_held(self.der["g256"])
+        self.tokens.install({RUTOKEN: {"slots": [
+            slot("Rutoken ECP 0", sound + [certificate(self.der["g2001"], "p")])]}})
         (listed,) = self.tokens.ask(("CertificatesList", {"store_type": "pkcs11"}))
+        g256, g2001 = result(listed)
         self.tokens.install({RUTOKEN: {"slots": [slot("Rutoken ECP 0", sound + [
             certificate(copy, "h%d" % n) for n, (_, copy) in enumerate(hostile)] + [
-            certificate(copy, "b%d" % n) for n, (_, copy, _) in enumerate(readable)])]}})
-        found = [dict(result(listed)[0], thumbprint=sha1_hex(copy), container="b%d" % n)
+            certificate(copy, "b%d" % n) for n, (_, copy, _) in enumerate(readable)] + [
+            certificate(copy, "n%d" % n) for n, (_, copy, _, _) in enumerate(held)] + [
+            certificate(padded(self.der["g2001"]), "p")])]}})
+        found = [dict(g256, thumbprint=sha1_hex(copy), container="b%d" % n)
                  for n, (_, copy, _) in enumerate(readable)]
-        rows = [("listing", ("CertificatesList", {"store_type": "pkcs11"}), result(listed) + [
-            description for description, (_, _, oid) in zip(found, readable) if oid != "2.5.29.37"])]
+        # Names as the certificate holds them: strings starting with "#" as
+        # they are, each attribute of an RDN an entry of its own; a value
+        # padded after the certificate's element is listed and found by the
+        # element's own SHA-1.
+        shown = [dict(description(g256), container="n%d" % n) for n, (_, _, _, description) in enumerate(held)]
+        rows = [("listing", ("CertificatesList", {"store_type": "pkcs11"}), [g256] + [
+            description for description, (_, _, oid) in zip(found, readable) if oid != "2.5.29.37"] + shown + [g2001])]
         rows += [(form, ("FindCertificate", {"store_type": "pkcs11", "thumbprint": sha1_hex(copy)}), "")
                  for form, copy in hostile]
         rows += [(form, ("FindCertificate", {"store_type": "pkcs11", "thumbprint": sha1_hex(copy)}), description)
                  for (form, copy, _), description in zip(readable, found)]
+        rows += [(form, ("FindCertificate", {"store_type": "pkcs11", "thumbprint": sha1_hex(copy)}), description)
+                 for (form, copy, _, _), description in zip(held, shown)]
+        rows += [("seven zero bytes after the element", ("FindCertificate", {
+            "store_type": "pkcs11", "thumbprint": sha1_hex(self.der["g2001"])}), g2001),
+                 ("seven zero bytes after the element, by their SHA-1", ("FindCertificate", {
+                     "store_type": "pkcs11", "thumbprint": sha1_hex(padded(self.der["g2001"]))}), ""),
+                 ("the element of seven padded bytes", ("CertificateToBase64", {
+                     "store_type": "pkcs11", "thumbprint": sha1_hex(self.der["g2001"])}), b64(self.der["g2001"]))]
         check_hostile_rows(self, self.tokens.ask, rows, self.der["g256"])
+        # The entries of an RDN in the certificate's order.
+        (listing,) = self.tokens.ask(("CertificatesList", {"store_type": "pkcs11"}))
+        two = next(d for d in result(listing) if d["container"] == "n%d" % (len(held) - 2))
+        self.assertEqual(list(two["subject"])[:2], ["CN", "O"])
 
     def test_modules_load_once_in_table_order_and_are_finalised_at_exit(self):
         self.tokens.install(self.modules())

@@ -10,8 +10,8 @@ import json
 import random
 import unittest
 
-from csp_support import (b64, check_hostile_rows, emptied_bit_strings, hostile_certificates, result,
-                         unreadable_extension_values, without_extension_value)
+from csp_support import (b64, check_hostile_rows, emptied_bit_strings, hostile_certificates, names_as_held, padded,
+                         result, unreadable_extension_values, without_extension_value)
 from e2e_support import run_requests
 from viewer_certificates import Certificates
 
@@ -138,6 +138,12 @@ class MutatedCertificates(unittest.TestCase):
             rows += [("%s, %s" % (name, form), ("SerializeCertificate", {"cert": b64(copy)}),
                       without_extension_value(result(rendered[name]), oid))
                      for form, copy, oid in unreadable_extension_values(cert)]
+            # Names as the certificate holds them, and bytes after its element
+            # that are no part of it.
+            rows += [("%s, %s" % (name, form), ("SerializeCertificate", {"cert": b64(copy)}),
+                      rendering(result(rendered[name]))) for form, copy, rendering, _ in names_as_held(cert)]
+            rows += [("%s, seven zero bytes after the element" % name,
+                      ("SerializeCertificate", {"cert": b64(padded(cert))}), result(rendered[name]))]
         # The key usages, and the reasons of a CRL distribution point.
         self.assertEqual(in_extensions, {("full", "2.5.29.15"), ("full", "2.5.29.31"), ("second", "2.5.29.15"),
                                          ("gost512", "2.5.29.15")})

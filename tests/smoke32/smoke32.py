@@ -21,6 +21,7 @@ kelvora_ax.dll (i686) is registered with the 32-bit regsvr32 and called once
 from JScript.
 """
 import base64
+import datetime
 import hashlib
 import json
 import os
@@ -38,8 +39,9 @@ os.environ["KELVORA_BUILD_DIR"] = WIN64_DIR
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import kelvora_client  # noqa: E402
-from csp_support import (Scratch, b64, hostile_certificates, openssl_cms_verify, openssl_verifies_signature,  # noqa: E402
-                         sha1_hex, unreadable_extension_values, without_extension_value)
+from csp_support import (CertificateFields, Element, Scratch, b64, hostile_certificates,  # noqa: E402
+                         midnight_with_offset, names_as_held, openssl_cms_verify, openssl_verifies_signature, padded,
+                         retimed, sha1_hex, unreadable_extension_values, without_extension_value)
 from pkcs11_support import (CKM_GOSTR3410, GOST_2012_512_SIGN, JACARTA, RUTOKEN, Tokens,  # noqa: E402
                             certificate, private_key, slot, standin_signature)
 from cards_support import WINSCARD_VARIABLE  # noqa: E402
@@ -141,29 +143,54 @@ def compare(a32, a64, skip=()):
             raise SystemExit(f"smoke32: answers differ for {r32['id']}: {r32} != {r64}")
 
 
+def make_certs32(specs):
+    """csp_test_tool make-certs in the 32-bit prefix: (thumbprint, DER) of each spec."""
+    made = subprocess.run([WINE32, os.path.join(WIN32_DIR, "csp_test_tool.exe"), "make-certs"], env=env32(),
+                          input=json.dumps(specs).encode(), capture_output=True)
+    if made.returncode != 0:
+        raise SystemExit("smoke32: csp_test_tool make-certs failed: " + made.stderr.decode(errors="replace"))
+    lines = [line.split() for line in made.stdout.decode().splitlines() if line.strip()]
+    return [(thumb, base64.b64decode(der64)) for thumb, der64 in lines]
+
+
+def zone_offset_copy(der):
+    """The certificate with its notAfter at 00:01 UTC yesterday, written as
+    today's midnight with a zone offset of +23:59: the system's decoder,
+    applying the offset with the wrong sign, reads it as valid until tonight."""
+    tree = Element.parse(der)[0]
+    today = datetime.datetime.now(datetime.timezone.utc)
+    retimed(CertificateFields(tree).not_after, 0x17, lambda _: midnight_with_offset(today))
+    return tree.encode()
+
+
 def check_rsa_signing():
     """SignHash and SignCms through the i686 host with a certificate whose key
     lives in the 32-bit prefix's RSA provider; signatures are random-free but
-    the key is new each run, so OpenSSL checks them instead of a comparison."""
-    spec = json.dumps([{"container": "smoke32-rsa", "signature_oid": "1.2.840.113549.1.1.11",
-                        "subject": "CN=Kelvora smoke32"}])
-    made = subprocess.run([WINE32, os.path.join(WIN32_DIR, "csp_test_tool.exe"), "make-certs"], env=env32(),
-                          input=spec.encode(), capture_output=True)
-    if made.returncode != 0:
-        raise SystemExit("smoke32: csp_test_tool make-certs failed: " + made.stderr.decode(errors="replace"))
-    thumbprint, der64 = made.stdout.decode().split()[:2]
-    der = base64.b64decode(der64)
+    the key is new each run, so OpenSSL checks them instead of a comparison.
+    A certificate of the same key that expired an hour ago, its notAfter
+    written with a zone offset, is neither listed nor used."""
+    rsa = {"container": "smoke32-rsa", "signature_oid": "1.2.840.113549.1.1.11"}
+    (thumbprint, der), (_, expired) = make_certs32([
+        dict(rsa, subject="CN=Kelvora smoke32"),
+        dict(rsa, subject="CN=Zone offset", not_before=-864000, store="none")])
+    zone = zone_offset_copy(expired)
+    make_certs32([dict(rsa, der=b64(zone))])
     data = b"32-bit smoke stage document"
     requests = [
         {"type": "SignHash", "id": "h", "arguments": {"hash": base64.b64encode(hashlib.sha256(data).digest()).decode(),
                                                       "thumbprint": thumbprint}},
         {"type": "SignCms", "id": "c", "arguments": {"data": base64.b64encode(data).decode(), "detached": "0",
                                                      "thumbprint": thumbprint}},
+        {"type": "CertificatesList", "id": "l", "arguments": {"rsa": True}},
+        {"type": "SignHash", "id": "z", "arguments": {"hash": b64(hashlib.sha256(data).digest()),
+                                                      "thumbprint": sha1_hex(zone)}},
     ]
     answers = host32([json.dumps(r) for r in requests])
     for a in answers:
         if a.get("response") != "success":
             raise SystemExit(f"smoke32: {a}")
+    if [d["thumbprint"] for d in answers[2]["result"] or []] != [thumbprint] or answers[3]["result"] != "":
+        raise SystemExit(f"smoke32: a store certificate with a zone offset is used: {answers[2:]}")
     scratch = Scratch()
     try:
         if not openssl_verifies_signature(scratch, der, "sha256", data, base64.b64decode(answers[0]["result"])):
@@ -190,8 +217,10 @@ def describe_standins(tokens, der):
     """Writes both stand-ins' descriptions into the tokens' folder, which both
     builds reach through drive Z:; returns the environment that names them.
     The JaCarta holds the certificates made from the issued one (not DER
-    throughout, or with extension values the decoder must not see); the
-    Rutoken has a key pair for each of the latter to write it beside."""
+    throughout, with extension values the decoder must not see, with names
+    a viewer may take for something else, and the issued one with bytes after
+    its element); the Rutoken has a key pair for each of the second kind to
+    write it beside."""
     readable = unreadable_extension_values(der["issued"])
     tokens.install({
         RUTOKEN: {"slots": [slot("Smoke32 Rutoken", [certificate(der["g256"], "k256"), private_key("k256")] + [
@@ -199,7 +228,9 @@ def describe_standins(tokens, der):
                                  pin=TOKEN_PIN, token={"serial": TOKEN_SERIAL}, mechanisms=TOKEN_MECHANISMS)]},
         JACARTA: {"slots": [slot("Smoke32 JaCarta", [certificate(der["g512"], "k512"), private_key("k512")] + [
             certificate(copy, "h%d" % n) for n, (_, copy) in enumerate(hostile_certificates(der["issued"]))] + [
-            certificate(copy, "b%d" % n) for n, (_, copy, _) in enumerate(readable)], pin=TOKEN_PIN)]}})
+            certificate(copy, "b%d" % n) for n, (_, copy, _) in enumerate(readable)] + [
+            certificate(copy, "n%d" % n) for n, (_, copy, _, _) in enumerate(names_as_held(der["issued"]))] + [
+            certificate(padded(der["issued"]), "p")], pin=TOKEN_PIN)]}})
     devices = os.path.join(tokens.dir, "devices.txt")
     with open(devices, "w") as f:
         f.write(f"log {windows_path(os.path.join(tokens.dir, 'skf.log'))}\n"
@@ -239,13 +270,16 @@ def token_request_cases(issued, hostile, readable):
     ]
 
 
-def standin_cases(thumb, issued, rendered):
+def standin_cases(thumb, issued, rendered, description):
     """(type, arguments, expectation) of the card round, the token round and the SKF round: a
     test of the result for a success, the error text for a failure. Certificates
     that are not DER throughout (made from the issued one; the JaCarta holds
     them too) are passed over through every command that reads certificate
     bytes, each followed by a rendering of the issued certificate that must
-    equal `rendered`, the rendering of a fresh process."""
+    equal `rendered`, the rendering of a fresh process; `description` is the
+    issued certificate's CertificateFromBase64 result there. Copies whose
+    names a viewer may take for something else show them as held, and the
+    issued certificate padded on the JaCarta is found by its own SHA-1."""
     h32, h48, h64 = (hashlib.new(n, b"smoke32").digest() for n in ("sha256", "sha384", "sha512"))
     h32b = hashlib.sha256(b"smoke32 again").digest()
 
@@ -291,6 +325,14 @@ def standin_cases(thumb, issued, rendered):
     def described(der, container):
         return lambda r: isinstance(r, dict) and (r["thumbprint"], r["container"]) == (sha1_hex(der), container)
 
+    held = names_as_held(issued)
+    on_jacarta = {"hardware": "true", "reader": "Smoke32 JaCarta", "carrier_type": "pkcs11"}
+
+    def as_held(kind, arguments, expected):
+        """The copies with names as held, the nth with arguments(n, copy), expected(n, rendering, description)."""
+        return [case for n, (_, der, rendering, shown) in enumerate(held)
+                for case in ((kind, arguments(n, der), lambda r, e=expected(n, rendering, shown): r == e), render)]
+
     def cards(r):
         token = {"reader": "Smoke32 Rutoken", "type": "4", "brand": "Рутокен ЭЦП", "label": "Kelvora Test Token",
                  "model": "Stand-in", "serial": TOKEN_SERIAL, "totalmem": "-1", "freemem": "-1", "hardware": "true"}
@@ -302,7 +344,8 @@ def standin_cases(thumb, issued, rendered):
         ("SmartcardList", {}, cards),
         ("FindContainer", {"pkhash": b64(bytes(20))}, lambda r: r == ""),
         ("CertificatesList", {"store_type": "pkcs11"}, listed("g256", "g512", copies=[
-            sha1_hex(der) for _, der, oid in copies if oid != "2.5.29.37"])),
+            sha1_hex(der) for _, der, oid in copies if oid != "2.5.29.37"] + [
+            sha1_hex(der) for _, der, _, _ in held] + [sha1_hex(issued)])),
         *hostile("FindCertificate", lambda der: {"store_type": "pkcs11", "thumbprint": sha1_hex(der)}, ""),
         *hostile("SerializeCertificate", lambda der: {"cert": b64(der)},
                  {"valid": "false", "error": "Ошибка чтения сертификата"}),
@@ -316,6 +359,15 @@ def standin_cases(thumb, issued, rendered):
         *readable("CertificateFromBase64", lambda n, der: {"data": b64(der)}, lambda n, der, oid: described(der, "")),
         *readable("WriteCertificate", lambda n, der: {"container": "smoke32", "cert": b64(der)}, lambda n, der, oid:
                   lambda r: r == {"valid": "0", "errorcode": "0xFFFFFFFF", "error": "Контейнер не найден"}),
+        *as_held("SerializeCertificate", lambda n, der: {"cert": b64(der)},
+                 lambda n, rendering, _: rendering(rendered)),
+        *as_held("CertificateFromBase64", lambda n, der: {"data": b64(der)}, lambda n, _, shown: shown(description)),
+        *as_held("FindCertificate", lambda n, der: {"store_type": "pkcs11", "thumbprint": sha1_hex(der)},
+                 lambda n, _, shown: dict(shown(description), container="n%d" % n, **on_jacarta)),
+        ("SerializeCertificate", {"cert": b64(padded(issued))}, lambda r: r == rendered),
+        ("CertificateFromBase64", {"data": b64(padded(issued))}, lambda r: r == description),
+        ("FindCertificate", {"store_type": "pkcs11", "thumbprint": sha1_hex(issued)},
+         lambda r: r == dict(description, container="p", **on_jacarta)),
         ("FindCertificate", {"store_type": "pkcs11", "thumbprint": thumb["g512"]},
          found("g512", "reader", "Smoke32 JaCarta")),
         ("SignHash", token("g256"), token_signed(CKM_GOSTR3410, "k256", h32)),
@@ -389,8 +441,11 @@ def check_standins():
         # The test GOST provider in both prefixes: WriteCertificate reads the
         # certificate once a GOST provider is there.
         register_gost_provider(tokens.prefix.path)
-        render = json.dumps({"type": "SerializeCertificate", "id": "fresh", "arguments": {"cert": b64(der["issued"])}})
-        cases = standin_cases(thumb, der["issued"], host32([render])[0]["result"])
+        fresh = host32([json.dumps({"type": "SerializeCertificate", "id": "fresh",
+                                    "arguments": {"cert": b64(der["issued"])}}),
+                        json.dumps({"type": "CertificateFromBase64", "id": "described",
+                                    "arguments": {"data": b64(der["issued"])}})])
+        cases = standin_cases(thumb, der["issued"], fresh[0]["result"], fresh[1]["result"])
         requests = [json.dumps({"type": kind, "id": f"{n}:{kind}", "arguments": arguments})
                     for n, (kind, arguments, _) in enumerate(cases)]
         skf_log = os.path.join(tokens.dir, "skf.log")

@@ -107,6 +107,73 @@ TEST(X509Reader, TlvReadsX690LengthsAndNeverPastItsInput)
     EXPECT_EQ(contents, (std::vector<std::string>{"AA", "BBCC"}));
 }
 
+// Pieces of certificates for the rows of the DER check, as hexadecimal text.
+std::string text_hex(std::uint8_t tag, const std::string& text)
+{
+    return hex_of(der(tag, text_bytes(text)));
+}
+
+// A Name of one RDN per value: (attribute type OID content, value DER) pairs.
+std::string name_hex(std::initializer_list<std::pair<const char*, std::string>> attributes, bool one_rdn = false)
+{
+    byte_vector rdns, set;
+    for (const auto& [type, value] : attributes) {
+        const byte_vector attribute = der(0x30, concat({der(0x06, hex(type)), hex(value)}));
+        if (one_rdn)
+            set.insert(set.end(), attribute.begin(), attribute.end());
+        else
+            rdns = concat({rdns, der(0x31, attribute)});
+    }
+    if (one_rdn)
+        rdns = der(0x31, set);
+    return hex_of(der(0x30, rdns));
+}
+
+std::string validity_hex(const std::string& not_before, const std::string& not_after)
+{
+    return hex_of(der(0x30, concat({hex(not_before), hex(not_after)})));
+}
+
+const std::string sound_validity = validity_hex(text_hex(0x17, "240101000000Z"), text_hex(0x17, "340101000000Z"));
+const std::string common_name = name_hex({{"550403", text_hex(0x0c, "Test")}});
+
+// A signed certificate (version 3, or a bare TBSCertificate without one) of
+// the given issuer, validity and subject, and extensions given as the DER of
+// each extension.
+std::string certificate_hex(const std::string& issuer, const std::string& validity, const std::string& subject,
+                            std::initializer_list<std::string> extensions = {}, bool bare = false)
+{
+    byte_vector list;
+    for (const auto& extension : extensions)
+        list = concat({list, hex(extension)});
+    const byte_vector tbs = der(0x30, concat({bare ? byte_vector{} : hex("a0 03 02 01 02"), hex("02 01 01"),
+                                              hex("30 03 06 01 2a"), hex(issuer), hex(validity), hex(subject),
+                                              hex("30 08 30 03 06 01 2a 03 01 00"),
+                                              extensions.size() ? der(0xA3, der(0x30, list)) : byte_vector{}}));
+    if (bare)
+        return hex_of(tbs);
+    return hex_of(der(0x30, concat({tbs, hex("30 03 06 01 2a 03 01 00")})));
+}
+
+// A certificate whose notBefore is the time given, its notAfter a sound UTCTime.
+std::string not_before_hex(std::uint8_t tag, const std::string& time)
+{
+    return certificate_hex(common_name, validity_hex(text_hex(tag, time), text_hex(0x17, "340101000000Z")), common_name);
+}
+
+// One extension: OID content, optional critical flag, value DER.
+std::string extension_hex(const char* oid, const std::string& value, bool critical = false)
+{
+    return hex_of(der(0x30, concat({der(0x06, hex(oid)), critical ? hex("01 01 ff") : byte_vector{},
+                                    der(0x04, hex(value))})));
+}
+
+// What the system decodes of the private key usage period: [0] and [1] GeneralizedTimes.
+std::string usage_period_hex(const std::string& start, const std::string& end)
+{
+    return hex_of(der(0x30, concat({der(0x80, text_bytes(start)), der(0x81, text_bytes(end))})));
+}
+
 // What the system's decoder must not see: bytes that do not read as DER
 // throughout their first element, and BIT STRINGs without their unused-bits
 // octet, also the implicitly tagged ones of a certificate (unique identifiers
@@ -176,12 +243,106 @@ TEST(X509Reader, CertificateBytesAreReadWholeAsDer)
         {"30 05 30 03 05 01 00", refused},                    // a NULL with content
         {"30 04 30 02 02 00", refused},                       // an empty INTEGER
         {"30 04 30 02 0a 00", refused},                       // an empty ENUMERATED
+        // Times in DER's one form: YYMMDDHHMMSSZ, YYYYMMDDHHMMSS[.f]Z.
+        {certificate_hex(common_name, sound_validity, common_name), sound},
+        {certificate_hex(common_name, sound_validity, common_name, {}, true), sound},
+        {certificate_hex(common_name, validity_hex(text_hex(0x17, "240101000000Z"), text_hex(0x17, "300101000000+2359")),
+                         common_name), refused},               // a zone offset
+        {not_before_hex(0x17, "200101120000-0100"), refused},
+        {certificate_hex(common_name, validity_hex(text_hex(0x17, "200101120000-0100"), text_hex(0x17, "340101000000Z")),
+                         common_name, {}, true), refused},     // also in a bare TBSCertificate
+        {not_before_hex(0x17, "2401010000Z"), refused},  // no seconds
+        {not_before_hex(0x17, "240101000000"), refused},  // no zone
+        {not_before_hex(0x17, "240101000000z"), refused},
+        {not_before_hex(0x17, "24010100000AZ"), refused},
+        {not_before_hex(0x17, " 40101000000Z"), refused},
+        {certificate_hex(common_name, validity_hex(text_hex(0x18, "20240101000000Z"), text_hex(0x18, "99991231235959Z")),
+                         common_name), sound},
+        {certificate_hex(common_name, validity_hex(text_hex(0x18, "20240101000000.5Z"),
+                                                   text_hex(0x18, "20340101000000.123Z")), common_name), sound},
+        {not_before_hex(0x18, "20240101000000.50Z"), refused},  // a fraction's trailing zero
+        {not_before_hex(0x18, "20240101000000.0Z"), refused},
+        {not_before_hex(0x18, "20240101000000.Z"), refused},
+        {not_before_hex(0x18, "20240101000000,5Z"), refused},
+        {not_before_hex(0x18, "20240101000000+0300"), refused},
+        {not_before_hex(0x18, "202401010000Z"), refused},
+        {not_before_hex(0x18, "20240101000000"), refused},
+        {not_before_hex(0x18, "2024010100000Z"), refused},
+        // Every field within the calendar's ranges.
+        {not_before_hex(0x17, "241301000000Z"), refused},  // month 13
+        {not_before_hex(0x17, "240001000000Z"), refused},
+        {not_before_hex(0x17, "240100000000Z"), refused},  // day 0
+        {not_before_hex(0x17, "240431000000Z"), refused},  // 31 April
+        {certificate_hex(common_name, validity_hex(text_hex(0x17, "240229000000Z"), text_hex(0x17, "000229235959Z")),
+                         common_name), sound},                 // leap years 2024 and 2000
+        {not_before_hex(0x17, "230229000000Z"), refused},
+        {not_before_hex(0x17, "500229000000Z"), refused},  // 1950
+        {not_before_hex(0x18, "21000229000000Z"), refused},
+        {not_before_hex(0x17, "240101240000Z"), refused},  // hour 24
+        {not_before_hex(0x17, "240101006000Z"), refused},
+        {not_before_hex(0x17, "240101000060Z"), refused},  // a leap second
+        {"30 05 30 03 37 01 00", refused},                    // a constructed UTCTime
+        {"30 05 30 03 38 01 00", refused},
+        {"30 11 30 0f 17 0d 32 34 30 31 30 31 30 30 30 30 30 30 5a", sound},  // any time the check reads
+        {"30 0f 30 0d 17 0b 32 34 30 31 30 31 30 30 30 30 5a", refused},
+        // No NUL character in a string value of the issuer or the subject.
+        {certificate_hex(common_name, sound_validity,
+                         name_hex({{"550403", text_hex(0x16, std::string("Ivanov Ivan\0 (attacker)", 23))},
+                                   {"55040a", text_hex(0x0c, "Hidden Org")}})), refused},
+        {certificate_hex(name_hex({{"550403", text_hex(0x0c, std::string("a\0", 2))}}), sound_validity, common_name),
+         refused},
+        {certificate_hex(common_name, sound_validity,
+                         name_hex({{"550403", text_hex(0x13, std::string("\0", 1))}}), {}, true), refused},
+        {certificate_hex(common_name, sound_validity, name_hex({{"550403", "1e 04 00 41 00 00"}})), refused},
+        {certificate_hex(common_name, sound_validity, name_hex({{"550403", "1e 04 41 00 00 41"}})), sound},
+        {certificate_hex(common_name, sound_validity, name_hex({{"550403", "1c 08 00 00 00 41 00 00 00 00"}})),
+         refused},
+        {certificate_hex(common_name, sound_validity, name_hex({{"550403", "1c 08 00 00 41 00 00 41 00 00"}})), sound},
+        {certificate_hex(common_name, sound_validity,
+                         name_hex({{"550403", text_hex(0x0c, "Alice")}, {"55040a", text_hex(0x0c, std::string("\0", 1))}},
+                                  true)), refused},            // in an RDN of two values
+        {certificate_hex(common_name, sound_validity, name_hex({{"550403", "04 01 00"}})), sound},  // not a string
+        {certificate_hex(common_name, sound_validity, name_hex({{"550403", text_hex(0x0c, "Test")}}),
+                         {extension_hex("2a03", "0c 01 00")}), sound},  // not in a name
+        // The values of the extensions the system decodes: their times and names.
+        {certificate_hex(common_name, sound_validity, common_name,
+                         {extension_hex("551d11", hex_of(der(0x30, der(0x82, text_bytes(std::string("a.example\0.b", 12))))))}),
+         refused},
+        {certificate_hex(common_name, sound_validity, common_name,
+                         {extension_hex("551d11", hex_of(der(0x30, der(0x82, text_bytes("a.example")))), true)}),
+         sound},
+        {certificate_hex(common_name, sound_validity, common_name,
+                         {extension_hex("551d11", hex_of(der(0x30, der(0x82, text_bytes(std::string("a\0", 2))))), true)}),
+         refused},
+        {certificate_hex(common_name, sound_validity, common_name,
+                         {extension_hex("551d11", hex_of(der(0x30, der(0xA4, hex(name_hex(
+                             {{"550403", text_hex(0x16, std::string("Ivanov\0", 7))}}))))))}), refused},
+        {certificate_hex(common_name, sound_validity, common_name,
+                         {extension_hex("551d23", hex_of(der(0x30, concat({hex("80 01 01"), der(0xA1, der(0xA4, hex(name_hex(
+                             {{"550403", text_hex(0x0c, std::string("x\0", 2))}}))))}))))}), refused},
+        {certificate_hex(common_name, sound_validity, common_name,
+                         {extension_hex("551d1f", hex_of(der(0x30, der(0x30, der(0xA0, der(0xA0, der(0x86,
+                             text_bytes(std::string("http://a\0", 9)))))))))}), refused},
+        {certificate_hex(common_name, sound_validity, common_name,
+                         {extension_hex("551d10", usage_period_hex("20240101000000Z", "20340101000000Z"))}), sound},
+        {certificate_hex(common_name, sound_validity, common_name,
+                         {extension_hex("551d10", usage_period_hex("20240101000000Z", "20340101000000+0300"))}), refused},
+        {certificate_hex(common_name, sound_validity, common_name,
+                         {extension_hex("551d10", hex_of(der(0x30, der(0x18, text_bytes("203401010000Z")))))}), refused},
+        // Other faults of such a value are its own check's: the certificate reads.
+        {certificate_hex(common_name, sound_validity, common_name,
+                         {extension_hex("551d11", "30 0a 88 02 2a 03 82 02 61 00 a4 00")}), sound},
+        {certificate_hex(common_name, sound_validity, common_name, {extension_hex("551d11", "30 03 1e 01 41")}), sound},
+        {certificate_hex(common_name, sound_validity, common_name,
+                         {extension_hex("2a03", usage_period_hex("x", "y"))}), sound},  // an extension not decoded
+        {certificate_hex(common_name, sound_validity, common_name,
+                         {extension_hex("551d0f", "03 02 07 80"), extension_hex("551d11", "30 03 82 01 00")}), refused},
     };
     for (const auto& [input, expected] : certificates) {
         const byte_vector bytes = hex(input);
         EXPECT_EQ(crypto::util::der::check_certificate(bytes.data(), bytes.size()), expected) << input;
     }
-    const std::tuple<const char*, const char*, result> extensions[] = {
+    const std::tuple<const char*, std::string, result> extensions[] = {
         {"2.5.29.31", "30 08 30 06 a0 02 81 00 81 00", refused},  // empty reasons
         {"2.5.29.31", "30 09 30 07 a0 02 81 00 81 01 00", sound},
         {"2.5.29.17", "30 08 a0 06 a0 02 81 00 81 00", sound},    // no reasons there
@@ -225,6 +386,29 @@ TEST(X509Reader, CertificateBytesAreReadWholeAsDer)
         {"2.5.29.31", "30 08 30 06 a2 04 88 02 2a 03", refused},        // a CRL issuer
         {"2.5.29.31", "30 0a 30 08 a0 06 a1 04 88 02 2a 03", sound},    // not general names
         {"2.5.29.31", "30 0b 30 09 a0 07 a0 05 86 03 61 62 63", sound},
+        // No NUL character in a string general name or a directory name.
+        {"2.5.29.17", "30 03 82 01 00", refused},
+        {"2.5.29.17", "30 05 81 03 61 00 62", refused},
+        {"2.5.29.17", "30 05 86 03 61 62 00", refused},
+        {"2.5.29.17", "30 06 87 04 0a 00 00 01", sound},          // an IP address holds no text
+        {"2.5.29.17", "30 0b a0 09 06 01 2a a0 04 0c 02 61 00", sound},  // nor does an other name here
+        {"2.5.29.17", "30 10 a4 0e 30 0c 31 0a 30 08 06 03 55 04 03 16 01 00", refused},
+        {"2.5.29.17", "30 10 a4 0e 30 0c 31 0a 30 08 06 03 55 04 03 16 01 41", sound},
+        {"2.5.29.18", "30 03 82 01 00", refused},
+        {"2.5.29.35", "30 07 80 01 01 a1 02 82 00", sound},
+        {"2.5.29.35", "30 08 80 01 01 a1 03 82 01 00", refused},
+        {"2.5.29.35", "30 08 80 01 01 82 03 04 01 00", sound},    // a serial number holds no text
+        {"2.5.29.31", "30 0b 30 09 a0 07 a0 05 86 03 61 00 63", refused},
+        {"2.5.29.31", "30 0a 30 08 a2 06 a4 04 30 02 31 00", sound},
+        // The private key usage period's GeneralizedTimes, and any time.
+        {"2.5.29.16", usage_period_hex("20240305070809Z", "20250305070809Z"), sound},
+        {"2.5.29.16", hex_of(der(0x30, der(0x81, text_bytes("20250305070809Z")))), sound},
+        {"2.5.29.16", usage_period_hex("20240305070809+0300", "20250305070809Z"), refused},
+        {"2.5.29.16", usage_period_hex("20240305070809Z", "250305070809Z"), refused},
+        {"2.5.29.16", usage_period_hex("20240305070809.10Z", "20250305070809Z"), refused},
+        {"2.5.29.16", hex_of(der(0x30, der(0x17, text_bytes("250305070809+0100")))), refused},
+        {"2.5.29.32", hex_of(der(0x30, der(0x18, text_bytes("20250305070809")))), refused},
+        {"2.5.29.16", hex_of(der(0x30, der(0x82, text_bytes("20250305070809+0100")))), sound},  // no time there
     };
     for (const auto& [oid, input, expected] : extensions) {
         const byte_vector bytes = hex(input);
@@ -329,11 +513,13 @@ TEST(X509Reader, HexadecimalFormsShowEveryByte)
     EXPECT_EQ(x::signature_value_text(hex("0102")), "0102 ");
 }
 
-std::vector<std::pair<std::string, std::string>> rdn(const std::string& text)
+// The name text's attributes with the value tags of an encoded name, as (OID, value) pairs.
+std::vector<std::pair<std::string, std::string>> rdn(const std::string& text, const std::string& tags_hex)
 {
     const std::unique_ptr<crypto::wide_char[]> wide(crypto::utf8_to_wide(text.c_str()));
     std::vector<std::pair<std::string, std::string>> out;
-    for (const auto& entry : x::parse_rdn_text(wide.get()))
+    const byte_vector tags = hex(tags_hex);
+    for (const auto& entry : x::parse_rdn_text(wide.get(), std::vector<std::uint8_t>(tags.begin(), tags.end())))
         out.emplace_back(entry.oid, entry.value);
     return out;
 }
@@ -341,25 +527,75 @@ std::vector<std::pair<std::string, std::string>> rdn(const std::string& text)
 TEST(X509Reader, NameTextsSplitIntoAttributes)
 {
     using list = std::vector<std::pair<std::string, std::string>>;
-    const std::pair<const char*, list> cases[] = {
-        {"2.5.4.3=Test, 2.5.4.6=RU", {{"2.5.4.3", "Test"}, {"2.5.4.6", "RU"}}},
-        {"2.5.4.3=\"Say \"\"hi\"\", all\"", {{"2.5.4.3", "Say \"hi\", all"}}},
-        {"2.5.4.3=\"#0c03414243\"", {{"2.5.4.3", "ABC"}}},               // a TLV in hexadecimal
-        {"2.5.4.3=\"#0C03414243\"", {{"2.5.4.3", "ABC"}}},               // upper-case digits too
-        {"2.5.4.3=\"#1e0404100430\"", {{"2.5.4.3", "Аа"}}},              // BMPString content
-        {"2.5.4.3=\"#0c054142\"", {{"2.5.4.3", ""}}},                    // length past the digits
-        {"2.5.4.3=\"#0c0341424344zz\"", {{"2.5.4.3", "ABC"}}},           // digits end at a non-digit
-        {"2.5.4.3=\"#zz\"", {{"2.5.4.3", "#zz"}}},                       // no digit: the raw value
-        {"2.5.4.3=#0c03414243", {{"2.5.4.3", "#0c03414243"}}},           // not quoted: the raw value
-        {"noequals, 2.5.4.3=X", {{"2.5.4.3", "X"}}},
-        {"  2.5.4.3 =  spaced ", {{"2.5.4.3", "spaced "}}},
-        {"2.5.4.3=\"a,b\", 1.2.643.3.131.1.1=7700", {{"2.5.4.3", "a,b"}, {"1.2.643.3.131.1.1", "7700"}}},
-        {"2.5.4.3=", {{"2.5.4.3", ""}}},
-        {"", {}},
+    // Text, the tags of the values as the encoded name holds them, entries.
+    const std::tuple<const char*, const char*, list> cases[] = {
+        {"2.5.4.3=Test, 2.5.4.6=RU", "13 13", {{"2.5.4.3", "Test"}, {"2.5.4.6", "RU"}}},
+        {"2.5.4.3=\"Say \"\"hi\"\", all\"", "0c", {{"2.5.4.3", "Say \"hi\", all"}}},
+        // A value of no string type, written as "#" and hexadecimal digits.
+        {"2.5.4.3=\"#0c03414243\"", "04", {{"2.5.4.3", "ABC"}}},  // a TLV in hexadecimal
+        {"2.5.4.3=\"#0C03414243\"", "04", {{"2.5.4.3", "ABC"}}},  // upper-case digits too
+        {"2.5.4.3=\"#1e0404100430\"", "30", {{"2.5.4.3", "Аа"}}},  // BMPString content
+        {"2.5.4.3=\"#0c054142\"", "04", {{"2.5.4.3", ""}}},       // length past the digits
+        {"2.5.4.3=\"#0c0341424344zz\"", "04", {{"2.5.4.3", "ABC"}}},  // digits end at a non-digit
+        {"2.5.4.3=\"#zz\"", "04", {{"2.5.4.3", "#zz"}}},          // no digit: the raw value
+        {"2.5.4.3=#0c03414243", "04", {{"2.5.4.3", "#0c03414243"}}},  // not quoted: the raw value
+        // A string value is that string, whatever it starts with.
+        {"2.5.4.3=\"#0C094D6963726F736F6674\"", "13", {{"2.5.4.3", "#0C094D6963726F736F6674"}}},
+        {"2.5.4.3=\"#1E10\u0421\"", "0c", {{"2.5.4.3", "#1E10С"}}},
+        {"2.5.4.3=\"#0c03414243\"", "1e", {{"2.5.4.3", "#0c03414243"}}},
+        {"2.5.4.3=\"#0c03414243\"", "1c", {{"2.5.4.3", "#0c03414243"}}},
+        {"2.5.4.3=\"#0c03414243\", 2.5.4.10=\"#0c03414243\"", "16 04",
+         {{"2.5.4.3", "#0c03414243"}, {"2.5.4.10", "ABC"}}},
+        // Each attribute of an RDN is an entry of its own, in the name's order.
+        {"2.5.4.3=Alice + 2.5.4.10=Org", "0c 0c", {{"2.5.4.3", "Alice"}, {"2.5.4.10", "Org"}}},
+        {"2.5.4.3=Alice + 2.5.4.10=Org, 2.5.4.6=RU + 2.5.4.7=X + 2.5.4.8=Y", "0c 0c 13 0c 0c",
+         {{"2.5.4.3", "Alice"}, {"2.5.4.10", "Org"}, {"2.5.4.6", "RU"}, {"2.5.4.7", "X"}, {"2.5.4.8", "Y"}}},
+        // A value that holds "+" is quoted, and stays whole.
+        {"2.5.4.3=\"Alice + Bob\" + 2.5.4.10=Org", "0c 0c", {{"2.5.4.3", "Alice + Bob"}, {"2.5.4.10", "Org"}}},
+        {"2.5.4.3=\"a \"\" + b\" + 2.5.4.10=\"+\"", "0c 0c", {{"2.5.4.3", "a \" + b"}, {"2.5.4.10", "+"}}},
+        {"2.5.4.3=a+b", "0c", {{"2.5.4.3", "a+b"}}},                // only " + " joins attributes
+        {"2.5.4.3=  + 2.5.4.10=", "0c 0c", {{"2.5.4.3", ""}, {"2.5.4.10", ""}}},
+        {"noequals, 2.5.4.3=X", "13", {{"2.5.4.3", "X"}}},
+        {"  2.5.4.3 =  spaced ", "13", {{"2.5.4.3", "spaced "}}},
+        {"2.5.4.3=\"a,b\", 1.2.643.3.131.1.1=7700", "0c 12", {{"2.5.4.3", "a,b"}, {"1.2.643.3.131.1.1", "7700"}}},
+        {"2.5.4.3=", "04", {{"2.5.4.3", ""}}},
+        {"", "", {}},
+        // Text and encoded name that do not agree show nothing.
+        {"2.5.4.3=Alice + 2.5.4.10=Org", "0c", {}},
+        {"2.5.4.3=Alice", "0c 0c", {}},
+        {"2.5.4.3=Alice", "", {}},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(rdn(c.first), c.second) << c.first;
-    EXPECT_TRUE(x::parse_rdn_text(nullptr).empty());
+    for (const auto& [text, tags, entries] : cases)
+        EXPECT_EQ(rdn(text, tags), entries) << text;
+    EXPECT_TRUE(x::parse_rdn_text(nullptr, {}).empty());
+
+    // The tags of an encoded name's values, in its order.
+    const std::tuple<const char*, bool, const char*> encoded_names[] = {
+        {"30 00", true, ""},
+        {"30 0d 31 0b 30 09 06 03 55 04 03 13 02 41 42", true, "13"},
+        {"30 14 31 12 30 07 06 03 55 04 03 0c 00 30 07 06 03 55 04 0a 04 00", true, "0c 04"},
+        {"30 12 31 07 30 05 06 01 2a 1e 00 31 07 30 05 06 01 2a 02 00", true, "1e 02"},
+        {"30 02 31 00", true, ""},
+        {"30 04 31 02 30 00", false, ""},                            // no type
+        {"30 05 31 03 30 01 06", false, ""},                         // cut short
+        {"30 07 31 05 30 03 06 01 2a", false, ""},                   // no value
+        {"30 0b 31 09 30 07 06 01 2a 0c 00 0c 00", false, ""},       // a third element
+        {"30 07 30 05 30 03 06 01 2a", false, ""},                   // an RDN that is no SET
+        {"30 04 31 02 04 00", false, ""},                            // an attribute that is no SEQUENCE
+        {"31 00", false, ""},
+        {"30 00 00", false, ""},                                     // bytes after the name
+        {"30 80 00 00", false, ""},
+        {"", false, ""},
+    };
+    for (const auto& [input, readable, tags] : encoded_names) {
+        const byte_vector bytes = hex(input);
+        std::vector<std::uint8_t> read;
+        EXPECT_EQ(x::name_value_tags(bytes.data(), bytes.size(), read), readable) << input;
+        const byte_vector expected = hex(tags);
+        EXPECT_EQ(read, std::vector<std::uint8_t>(expected.begin(), expected.end())) << input;
+    }
+    std::vector<std::uint8_t> none;
+    EXPECT_FALSE(x::name_value_tags(nullptr, 0, none));
 
     const x::rdn_list names = {{"2.5.4.3", "Test"}, {"1.2.643.3.131.1.1", "7700"}, {"1.2.3", "x"}};
     EXPECT_EQ(x::rdn_list_to_text(names), "CN=Test ИНН=7700 1.2.3=x");

@@ -61,6 +61,14 @@ TEST_F(PersonalStore, ThumbprintIsUpperHexSha1OfTheEncoding)
     EXPECT_EQ(certificate->thumbprint(), made.thumbprint);
     EXPECT_EQ(certificate->encoded(), made.der);
     EXPECT_TRUE(std::regex_match(certificate->thumbprint(), std::regex("[0-9A-F]{40}")));
+    // Bytes after the certificate's element are no part of it.
+    for (const std::size_t padding : {1u, 7u, 300u}) {
+        auto padded = made.der;
+        padded.resize(padded.size() + padding, padding == 300 ? 0x30 : 0x00);
+        const auto read = crypto::csp::make_certificate(padded);
+        EXPECT_EQ(read->thumbprint(), made.thumbprint) << padding;
+        EXPECT_EQ(read->encoded(), made.der) << padding;
+    }
 }
 
 TEST_F(PersonalStore, ValidityExcludesBothEnds)

@@ -8,7 +8,9 @@
 //       subject, issuer,
 //       not_before, not_after (seconds from now), usages (array; "none" for no
 //       extension), serial (hex, most significant byte first), store ("MY" or
-//       "none")) and prints "<thumbprint> <base64 DER>" per certificate.
+//       "none"), der (base64 bytes added to the store as they are instead of a
+//       certificate made here)) and prints "<thumbprint> <base64 DER>" per
+//       certificate.
 //   csp_test_tool error-text CODE
 //       Prints the error text the plug-in reports for a hexadecimal error code.
 #include <fcntl.h>
@@ -92,6 +94,10 @@ csp_test::certificate_spec read_spec(const boost::property_tree::ptree& tree)
     }
     if (auto v = tree.get_optional<std::string>("store"))
         spec.add_to_store = *v != "none";
+    if (auto v = tree.get_optional<std::string>("der")) {
+        const auto der = crypto::base64_decode(*v);
+        spec.der.assign(der.begin(), der.end());
+    }
     return spec;
 }
 

@@ -26,6 +26,17 @@ TEST(DistinguishedName, SplitsTrimsUnquotesAndKeepsFirstOfARepeatedKey)
     EXPECT_EQ(name.value("C"), "");
 }
 
+TEST(DistinguishedName, EachAttributeOfAnRdnIsAnEntry)
+{
+    // The system joins the attributes of one RDN with " + " and quotes a value
+    // that holds "+" itself.
+    EXPECT_EQ(parsed(L"CN=Alice + O=Org, C=RU").entries(), (entries{{"CN", "Alice"}, {"O", "Org"}, {"C", "RU"}}));
+    EXPECT_EQ(parsed(L"CN=\"A + B\" + O=Org + CN=Later").entries(), (entries{{"CN", "A + B"}, {"O", "Org"}}));
+    EXPECT_EQ(parsed(L"CN=a+b").entries(), (entries{{"CN", "a+b"}}));
+    // A value starting with "#" is the value's text.
+    EXPECT_EQ(parsed(L"CN=\"#0C094D6963726F736F6674\"").value("CN"), "#0C094D6963726F736F6674");
+}
+
 TEST(DistinguishedName, ValueKeepsEqualsSignsAfterTheFirst)
 {
     EXPECT_EQ(parsed(L"CN=a=b").entries(), (entries{{"CN", "a=b"}}));

@@ -253,8 +253,11 @@ made_certificate make_certificate(const certificate_spec& spec)
     CRYPT_ALGORITHM_IDENTIFIER algorithm{};
     algorithm.pszObjId = info.SignatureAlgorithm.pszObjId;
     made_certificate made;
-    made.der = spec.placeholder_signature ? encode_with_placeholder_signature(info)
-                                          : sign_and_encode(prov.handle, spec.key_spec, info, algorithm);
+    if (!spec.der.empty())
+        made.der = spec.der;
+    else
+        made.der = spec.placeholder_signature ? encode_with_placeholder_signature(info)
+                                              : sign_and_encode(prov.handle, spec.key_spec, info, algorithm);
     made.not_before = info.NotBefore;
     made.not_after = info.NotAfter;
 

@@ -39,6 +39,9 @@ struct certificate_spec {
     bool no_usage_extension = false;
     bytes serial;  // least significant byte first; empty: eight random bytes
     bool add_to_store = true;
+    // Bytes to add to the store as they are, with the key-provider information
+    // above, instead of a certificate made here (the key pair is still made).
+    bytes der;
 };
 
 struct made_certificate {

@@ -79,6 +79,31 @@ TEST(ViewerReader, NamesThroughCertNameToStr)
     CERT_NAME_BLOB garbage{3, name.data() + 5};
     EXPECT_TRUE(x::parse_rdn_list(&garbage).empty());
     EXPECT_TRUE(x::parse_rdn_list(nullptr).empty());
+
+    // Values as the name holds them: a string that starts with "#" is that
+    // string; each attribute of an RDN is an entry of its own, in the name's
+    // order, and a value that holds " + " stays whole.
+    const std::string microsoft = "#0C094D6963726F736F6674";
+    const bytes cn = hex("550403"), o = hex("55040a");
+    const bytes two_values = der(0x31, join({der(0x30, join({der(0x06, cn), der(0x0C, {'A', 'l', 'i', 'c', 'e'})})),
+                                             der(0x30, join({der(0x06, o), der(0x0C, {'O', 'r', 'g'})}))}));
+    const bytes plus = der(0x31, join({der(0x30, join({der(0x06, cn), der(0x13, {'A', ' ', '+', ' ', 'B'})})),
+                                       der(0x30, join({der(0x06, o), der(0x13, {'#', '1'})}))}));
+    const std::pair<bytes, std::vector<std::pair<std::string, std::string>>> names[] = {
+        {der(0x30, attribute("550403", 0x13, bytes(microsoft.begin(), microsoft.end()))), {{"2.5.4.3", microsoft}}},
+        {der(0x30, attribute("550403", 0x0C, {'#', '0', 'c', '0', '2', '4', '1', '4', '2'})), {{"2.5.4.3", "#0c024142"}}},
+        {der(0x30, join({two_values, attribute("550406", 0x13, {'R', 'U'})})),
+         {{"2.5.4.3", "Alice"}, {"2.5.4.10", "Org"}, {"2.5.4.6", "RU"}}},
+        {der(0x30, plus), {{"2.5.4.3", "A + B"}, {"2.5.4.10", "#1"}}},
+    };
+    for (const auto& [encoded, expected] : names) {
+        bytes copy = encoded;
+        CERT_NAME_BLOB held{static_cast<DWORD>(copy.size()), copy.data()};
+        std::vector<std::pair<std::string, std::string>> read;
+        for (const auto& entry : x::parse_rdn_list(&held))
+            read.emplace_back(entry.oid, entry.value);
+        EXPECT_EQ(read, expected);
+    }
 }
 
 TEST(ViewerReader, ExtensionTextsDecodedByCryptoApi)
