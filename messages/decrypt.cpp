@@ -2,7 +2,6 @@
 #include <wincrypt.h>
 
 #include <stdexcept>
-#include <string>
 
 #include "crypto/csp/context.h"
 #include "crypto/csp/key.h"

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "container_store.h"
 #include "csp_objects.h"
 
 namespace gost_standin {
@@ -15,16 +16,7 @@ std::string faults_text()
 {
     wchar_t path[1024];
     const DWORD n = GetEnvironmentVariableW(faults_variable, path, 1024);
-    if (n == 0 || n >= 1024) return {};
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    std::string text;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
-    CloseHandle(file);
-    return text;
+    return n == 0 || n >= 1024 ? std::string() : read_file_text(path);
 }
 
 }  // namespace
