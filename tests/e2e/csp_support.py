@@ -777,6 +777,7 @@ def raw_public_key(der):
 
 
 def in_band_failure(code, text):
+    """The in-band answer of a request command's failure."""
     return {"valid": "0", "errorcode": "0x%08X" % (code & 0xFFFFFFFF), "error": text}
 
 

@@ -10,6 +10,7 @@ import unittest
 from csp_support import (GOST_FIXTURE, SCARD_W_WRONG_CHV, PrefixTests, Scratch, WinePrefix, b64, check_hostile_rows,
                          emptied_bit_strings, hostile_certificates, openssl, request_args, result, sha1_hex, tlv,
                          unreadable_extension_values)
+from csp_support import in_band_failure as fail
 
 NO_PROVIDER = "Не обнаружен соответствующий криптопровайдер"
 FAMILY1_NAME_256 = "Kelvora Test GOST R 34.10-2012 (256) Provider"
@@ -45,10 +46,6 @@ def utf8_value(text):
 def bmp_value(text):
     raw = text.encode("utf-16-be")
     return bytes([0x1E, len(raw)]) + raw
-
-
-def fail(code, error):
-    return {"valid": "0", "errorcode": "0x%08X" % (code & 0xFFFFFFFF), "error": error}
 
 
 def request_der(answer):
