@@ -747,7 +747,9 @@ def run_fault_rows(start_host, faults_file, rows):
     peaks.append(host.highest)
     if status != 0:
         problems.append(("the host's end", "exit status %s once its input ended" % status))
-    if max(peaks) > host.bound:
+    if max(peaks) == 0:
+        problems.append(("peak memory", "not measured: no Windows process of the host was found"))
+    elif max(peaks) > host.bound:
         problems.append(("peak memory", "%d MiB, past the bound of %d MiB" % (max(peaks) >> 20, host.bound >> 20)))
     return problems, max(peaks)
 
@@ -874,6 +876,10 @@ def provider_fault_rows(made):
         # A signature must have its key's length; a session-key blob must not be empty.
         FaultRow("signature padded to twice its length: SignHash", ["signature-size double", "signature-written double"],
                  sign, failed_with(too_long % 128)),
+        FaultRow("signature padded to twice its length: SignHashArray",
+                 ["signature-size double", "signature-written double"], array, failed_with(too_long % 128)),
+        FaultRow("signature padded to twice its length: SignCms",
+                 ["signature-size double", "signature-written double"], cms, failed_with(too_long % 128)),
         FaultRow("signature padded to twice its length: TryWithoutPin",
                  ["signature-size double", "signature-written double"], try_2001, {"valid": "false"}),
         request_row("signature padded to twice its length: CreateRequest",
@@ -889,4 +895,5 @@ def provider_fault_rows(made):
                  failed_with_code(NTE_BAD_HASH)),
         FaultRow("hash of 64 bytes for a 32-byte algorithm: TryWithoutPin", ["hash-size 64"], try_2001,
                  {"valid": "false"}),
+        FaultRow("hash of 4 GiB: SignHashArray", ["hash-size 0xFFFFFFFF"], array, failed_with_code(NTE_BAD_HASH)),
     ]
