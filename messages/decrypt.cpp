@@ -1,9 +1,12 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <stdexcept>
+
 #include "crypto/csp/context.h"
 #include "crypto/csp/key.h"
 #include "crypto/csp/key_blobs.h"
+#include "crypto/csp/provider_sizes.h"
 #include "crypto/csp/win32_exception.h"
 #include "crypto/csp/x509store.h"
 #include "crypto/encoding/base64.h"
@@ -53,13 +56,17 @@ command_result decrypt::execute(const json_tree& arguments) const
     auto server_key = second_user_key.import_blob(server_blob);
     server_key.set_export_algorithm();
 
-    DWORD size = 0;
-    if (!CryptExportKey(session_key.handle(), server_key.handle(), SIMPLEBLOB, 0, nullptr, &size))
+    crypto::byte_vector blob;
+    const auto outcome = crypto::csp::read_sized(
+        [&](BYTE* data, DWORD* length) {
+            return CryptExportKey(session_key.handle(), server_key.handle(), SIMPLEBLOB, 0, data, length) != FALSE;
+        },
+        blob);
+    if (outcome == crypto::csp::sized_read::failed)
         throw crypto::csp::win32_exception();
-    crypto::byte_vector blob(size, 0);
-    if (!CryptExportKey(session_key.handle(), server_key.handle(), SIMPLEBLOB, 0, blob.data(), &size))
-        throw crypto::csp::win32_exception();
-    blob.resize(size);
+    // A blob whose size is past the provider limit, or an empty one, holds no session key.
+    if (outcome == crypto::csp::sized_read::oversized || blob.empty())
+        throw std::runtime_error("Invalid session key blob");
     return crypto::base64_encode(blob);
 }
 

@@ -10,6 +10,7 @@
 #include "crypto/cards/fixed_text.h"
 #include "crypto/csp/context.h"
 #include "crypto/csp/key.h"
+#include "crypto/csp/provider_sizes.h"
 #include "crypto/csp/win32_exception.h"
 #include "crypto/pkcs11/module_registry.h"
 #include "crypto/pkcs11/object_finder.h"
@@ -22,7 +23,7 @@ namespace crypto::cards {
 namespace {
 
 // The longest container name the enumeration grows its buffer to.
-constexpr DWORD longest_container_name = 64 * 1024;
+constexpr DWORD longest_container_name = csp::provider_size_limit;
 
 // A provider context opened here, released at destruction.
 class provider_context : public csp::context {
@@ -35,15 +36,17 @@ public:
     }
 };
 
+// The key's PUBLICKEYBLOB; a size past the provider limit is not read.
 byte_vector export_public_key_blob(HCRYPTKEY key)
 {
-    DWORD length = 0;
-    if (!CryptExportKey(key, 0, PUBLICKEYBLOB, 0, nullptr, &length))
+    byte_vector blob;
+    const auto outcome = csp::read_sized(
+        [key](BYTE* data, DWORD* length) { return CryptExportKey(key, 0, PUBLICKEYBLOB, 0, data, length) != FALSE; },
+        blob);
+    if (outcome == csp::sized_read::failed)
         throw csp::win32_exception();
-    byte_vector blob(length, 0);
-    if (!CryptExportKey(key, 0, PUBLICKEYBLOB, 0, blob.data(), &length))
-        throw csp::win32_exception();
-    blob.resize(std::min<std::size_t>(length, blob.size()));
+    if (outcome == csp::sized_read::oversized)
+        throw std::runtime_error("Public key blob too long");
     return blob;
 }
 
@@ -57,7 +60,8 @@ bool hash_matches(const byte_vector& key, const byte_vector& pkhash)
 
 // The container names of a provider. The length is reset to the buffer's
 // size before every call and the buffer grows when a name does not fit, so a
-// long name late in the walk is neither cut nor taken for the end.
+// long name late in the walk is neither cut nor taken for the end. A list
+// without an end is read no further than max_provider_containers names.
 std::vector<std::string> container_names(HCRYPTPROV provider)
 {
     std::vector<std::string> names;
@@ -68,7 +72,7 @@ std::vector<std::string> container_names(HCRYPTPROV provider)
         return names;
     std::vector<char> buffer(std::min(length, longest_container_name), '\0');
     DWORD flag = CRYPT_FIRST;
-    for (;;) {
+    while (names.size() < csp::max_provider_containers) {
         length = static_cast<DWORD>(buffer.size());
         if (!CryptGetProvParam(provider, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(buffer.data()), &length, flag)) {
             if (GetLastError() != ERROR_MORE_DATA || buffer.size() >= longest_container_name)

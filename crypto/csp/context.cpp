@@ -22,14 +22,27 @@ context::~context()
 
 std::string context::get_param_string(DWORD param) const
 {
+    std::string text;
+    read_param_string(param, text);
+    return text;
+}
+
+sized_read context::read_param_string(DWORD param, std::string& text) const
+{
+    text.clear();
     DWORD size = 0;
     if (!CryptGetProvParam(handle_, param, nullptr, &size, 0) || size == 0)
-        return {};
-    std::vector<BYTE> buffer(size, 0);
-    if (!CryptGetProvParam(handle_, param, buffer.data(), &size, 0))
-        return {};
-    std::string text(reinterpret_cast<const char*>(buffer.data()), std::min<std::size_t>(size, buffer.size()));
-    return text.substr(0, text.find('\0'));
+        return sized_read::failed;
+    if (size > provider_size_limit)
+        return sized_read::oversized;
+    std::vector<char> buffer(size, '\0');
+    DWORD length = size;
+    if (!CryptGetProvParam(handle_, param, reinterpret_cast<BYTE*>(buffer.data()), &length, 0))
+        return sized_read::failed;
+    const char* begin = buffer.data();
+    const char* end = begin + written_part(length, buffer.size());
+    text.assign(begin, std::find(begin, end, '\0'));
+    return sized_read::done;
 }
 
 verify_context::verify_context(verify_context&& other) noexcept : context(std::exchange(other.handle_, 0)) {}

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "crypto/csp/provider_sizes.h"
+
 namespace crypto::csp {
 
 class x509certificate;
@@ -21,6 +23,9 @@ public:
     HCRYPTPROV handle() const { return handle_; }
     // A provider parameter as text up to its first NUL; empty when it cannot be read.
     std::string get_param_string(DWORD param) const;
+    // The same, telling a failed read from a size above the provider limit
+    // (text is empty for both).
+    sized_read read_param_string(DWORD param, std::string& text) const;
 
 protected:
     explicit context(HCRYPTPROV handle) : handle_(handle) {}

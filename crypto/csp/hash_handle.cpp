@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "crypto/csp/provider_sizes.h"
 #include "crypto/csp/win32_exception.h"
 
 namespace crypto::csp {
@@ -18,13 +19,25 @@ bool signature_size(HCRYPTHASH hash, std::uint32_t key_spec, DWORD& length)
     return CryptSignHashW(hash, key_spec, nullptr, 0, nullptr, &length) != FALSE;
 }
 
-bool probe(HCRYPTHASH hash, std::uint32_t key_spec)
+// The signature into a zero-filled buffer of the announced size (at most
+// the provider limit), cut to what the provider reports as written.
+bool signature_into_buffer(HCRYPTHASH hash, std::uint32_t key_spec, DWORD size, byte_vector& signature)
 {
-    DWORD length = 0;
-    if (!signature_size(hash, key_spec, length))
+    signature.assign(size ? size : 1, 0);
+    DWORD length = static_cast<DWORD>(signature.size());
+    if (!CryptSignHashW(hash, key_spec, nullptr, 0, signature.data(), &length))
         return false;
-    byte_vector buffer(length, 0);
-    return CryptSignHashW(hash, key_spec, nullptr, 0, buffer.data(), &length) != FALSE;
+    signature.resize(written_part(length, signature.size()));
+    return true;
+}
+
+bool probe(HCRYPTHASH hash, std::uint32_t key_spec, std::size_t expected_size)
+{
+    DWORD size = 0;
+    if (!signature_size(hash, key_spec, size) || size > provider_size_limit)
+        return false;
+    byte_vector signature;
+    return signature_into_buffer(hash, key_spec, size, signature) && signature.size() == expected_size;
 }
 
 }  // namespace
@@ -35,8 +48,17 @@ hash_handle hash_handle::make(HCRYPTPROV provider, std::uint32_t alg_id, const b
     if (value.empty() || !CryptCreateHash(provider, alg_id, 0, 0, &handle))
         return hash_handle();
     // The provider reads as many bytes as its digest has; callers hand over
-    // exactly that many, and a refused value must not be signed.
-    if (!CryptSetHashParam(handle, HP_HASHVAL, value.data(), 0)) {
+    // exactly as many as the algorithm's digest, so a provider whose digest
+    // has another length is refused before it reads past them, and a refused
+    // value must not be signed.
+    DWORD digest_size = 0;
+    DWORD length = sizeof(digest_size);
+    bool usable = CryptGetHashParam(handle, HP_HASHSIZE, reinterpret_cast<BYTE*>(&digest_size), &length, 0) != FALSE;
+    if (usable && digest_size != value.size()) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_HASH));
+        usable = false;
+    }
+    if (!usable || !CryptSetHashParam(handle, HP_HASHVAL, value.data(), 0)) {
         const DWORD error = GetLastError();
         CryptDestroyHash(handle);
         SetLastError(error);
@@ -53,28 +75,31 @@ hash_handle::~hash_handle()
         CryptDestroyHash(handle_);
 }
 
-byte_vector hash_handle::sign(std::uint32_t key_spec) const
+byte_vector hash_handle::sign(std::uint32_t key_spec, std::size_t expected_size) const
 {
-    DWORD length = 0;
-    if (!signature_size(handle_, key_spec, length)) {
+    DWORD size = 0;
+    if (!signature_size(handle_, key_spec, size)) {
         if (!retry_as_signature_key(key_spec))
             throw win32_exception();
         key_spec = AT_SIGNATURE;
-        if (!signature_size(handle_, key_spec, length))
+        if (!signature_size(handle_, key_spec, size))
             throw win32_exception();
     }
-    byte_vector signature(length, 0);
-    if (!CryptSignHashW(handle_, key_spec, nullptr, 0, signature.data(), &length))
+    if (size > provider_size_limit)
+        throw invalid_signature_length(expected_size, size);
+    byte_vector signature;
+    if (!signature_into_buffer(handle_, key_spec, size, signature))
         throw win32_exception();
-    signature.resize(length);
+    if (signature.size() != expected_size)
+        throw invalid_signature_length(expected_size, signature.size());
     return signature;
 }
 
-bool hash_handle::can_sign(std::uint32_t key_spec) const
+bool hash_handle::can_sign(std::uint32_t key_spec, std::size_t expected_size) const
 {
-    if (probe(handle_, key_spec))
+    if (probe(handle_, key_spec, expected_size))
         return true;
-    return retry_as_signature_key(key_spec) && probe(handle_, AT_SIGNATURE);
+    return retry_as_signature_key(key_spec) && probe(handle_, AT_SIGNATURE, expected_size);
 }
 
 }  // namespace crypto::csp

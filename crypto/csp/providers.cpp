@@ -5,14 +5,18 @@
 namespace crypto::csp {
 namespace {
 
-// The OIDs of the algorithms a provider lists; identifiers without an OID are dropped.
+// The OIDs of the algorithms a provider lists; identifiers without an OID
+// are dropped. Each call is told the record's own size, and the list is read
+// no further than max_provider_algorithms entries.
 std::vector<std::string> provider_oids(HCRYPTPROV handle)
 {
     std::vector<std::string> oids;
-    PROV_ENUMALGS record{};
-    DWORD length = sizeof(record);
-    for (DWORD flag = CRYPT_FIRST; CryptGetProvParam(handle, PP_ENUMALGS, reinterpret_cast<BYTE*>(&record), &length, flag);
-         flag = CRYPT_NEXT) {
+    DWORD flag = CRYPT_FIRST;
+    for (std::size_t read = 0; read < max_provider_algorithms; ++read, flag = CRYPT_NEXT) {
+        PROV_ENUMALGS record{};
+        DWORD length = sizeof(record);
+        if (!CryptGetProvParam(handle, PP_ENUMALGS, reinterpret_cast<BYTE*>(&record), &length, flag))
+            break;
         if (const char* oid = CertAlgIdToOID(record.aiAlgid))
             oids.emplace_back(oid);
     }
@@ -48,7 +52,9 @@ std::vector<verify_context> find_provider_contexts(const std::vector<std::string
     std::vector<verify_context> found;
     DWORD type = 0;
     DWORD size = 0;
-    for (DWORD index = 0; provider_name_size(index, type, size); ++index) {
+    for (DWORD index = 0; index < max_providers && provider_name_size(index, type, size); ++index) {
+        if (size > provider_size_limit)
+            continue;
         std::vector<char> name(size, 0);
         if (!provider_name(index, type, name, size) || size == 0)
             continue;
@@ -68,7 +74,10 @@ std::vector<provider_entry> list_providers(const std::vector<std::string>& oids)
     std::vector<provider_entry> entries;
     for (const auto& context : find_provider_contexts(oids)) {
         provider_entry entry;
-        entry.name = context.get_param_string(PP_NAME);
+        // A name that cannot be read is listed empty; one whose size is past
+        // the limit leaves the provider out.
+        if (context.read_param_string(PP_NAME, entry.name) == sized_read::oversized)
+            continue;
         DWORD type = 0;
         DWORD length = sizeof(type);
         if (CryptGetProvParam(context.handle(), PP_PROVTYPE, reinterpret_cast<BYTE*>(&type), &length, 0))

@@ -1,10 +1,20 @@
 #pragma once
+#include <cstddef>
 #include <memory>
 #include <string>
 
 #include "crypto/signature_algorithm.h"
 
 namespace crypto::csp {
+
+class x509certificate;
+
+// The length every signature made with the certificate's key must have: 64
+// bytes for GOST R 34.10-2001 and 2012 256-bit keys, 128 for 2012 512-bit
+// keys, the modulus length for an RSA key. A key of another algorithm is
+// taken to sign as the certificate's own signature algorithm (GOST) does;
+// 0, which no signature has, when that is RSA or unknown.
+std::size_t signature_size(const x509certificate& certificate);
 
 // The CryptoAPI back end: signs in the certificate's key container, opened
 // through its key-provider information for each call.

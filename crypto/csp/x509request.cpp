@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "crypto/csp/provider_sizes.h"
 #include "crypto/csp/x509certificate.h"
 #include "crypto/encoding/text.h"
 
@@ -16,7 +17,10 @@ constexpr DWORD param_pin_check = 8;
 constexpr DWORD wrong_pin = 0x8010006B;  // SCARD_W_WRONG_CHV
 constexpr int pin_check_calls = 3;
 // The longest container name the search reads.
-constexpr DWORD max_container_name = 64 * 1024;
+constexpr DWORD max_container_name = provider_size_limit;
+// The code of the command's own checks, also for a provider's answer that
+// they refuse.
+constexpr std::int32_t own_check = -1;
 
 struct provider_types {
     std::int32_t family;
@@ -88,21 +92,26 @@ bool decode_text(const char* text, std::vector<BYTE>& out)
     return true;
 }
 
-// A provider parameter as an 8-bit text turned into UTF-16 (ANSI code page).
-std::wstring get_text_param(HCRYPTPROV provider, DWORD param)
+// A provider parameter as an 8-bit text turned into UTF-16 (ANSI code page)
+// into wide: empty when it cannot be read. False when its size is past the
+// provider limit.
+bool get_text_param(HCRYPTPROV provider, DWORD param, std::wstring& wide)
 {
+    wide.clear();
     DWORD size = 0;
-    if (!CryptGetProvParam(provider, param, nullptr, &size, 0)) return std::wstring();
+    if (!CryptGetProvParam(provider, param, nullptr, &size, 0)) return true;
+    if (size > provider_size_limit) return false;
     std::vector<BYTE> text(size + 1, 0);
-    if (!CryptGetProvParam(provider, param, text.data(), &size, 0)) return std::wstring();
-    text[size < text.size() ? size : text.size() - 1] = 0;
+    DWORD length = size;
+    if (!CryptGetProvParam(provider, param, text.data(), &length, 0)) return true;
+    text[written_part(length, size)] = 0;
     const char* narrow = reinterpret_cast<const char*>(text.data());
     const int units = MultiByteToWideChar(CP_ACP, 0, narrow, -1, nullptr, 0);
-    if (units <= 0) return std::wstring();
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    if (units <= 0) return true;
+    wide.assign(static_cast<std::size_t>(units), L'\0');
     MultiByteToWideChar(CP_ACP, 0, narrow, -1, &wide[0], units);
     wide.resize(static_cast<std::size_t>(units - 1));
-    return wide;
+    return true;
 }
 
 bool equal_ignoring_ascii_case(const char* a, const char* b)
@@ -121,17 +130,15 @@ bool equal_ignoring_ascii_case(const char* a, const char* b)
 bool family1_provider_check(HCRYPTPROV provider, const cryptoProviderData* data, std::int32_t* code)
 {
     if (data && data->version_major == 5) {
-        DWORD size = 0;
-        if (!CryptGetProvParam(provider, param_version5_check, nullptr, &size, 0)) {
-            set_code(code, last_error());
-            return false;
-        }
-        std::vector<BYTE> value(size ? size : 1);
-        if (!CryptGetProvParam(provider, param_version5_check, value.data(), &size, 0)) {
-            set_code(code, last_error());
-            return false;
-        }
-        return true;
+        byte_vector value;
+        const sized_read outcome = read_sized(
+            [provider](BYTE* buffer, DWORD* length) {
+                return CryptGetProvParam(provider, param_version5_check, buffer, length, 0) != FALSE;
+            },
+            value);
+        if (outcome == sized_read::done) return true;
+        set_code(code, outcome == sized_read::oversized ? own_check : last_error());
+        return false;
     }
     for (int call = 1;; ++call) {
         if (CryptSetProvParam(provider, param_pin_check, nullptr, 0)) return true;
@@ -159,9 +166,10 @@ util::public_key_info to_public_key_info(const CERT_PUBLIC_KEY_INFO& info)
 
 bool x509request::enumerate_providers()
 {
-    for (DWORD index = 0;; ++index) {
+    for (DWORD index = 0; index < max_providers; ++index) {
         DWORD type = 0, size = 0;
         if (!CryptEnumProvidersW(index, nullptr, 0, &type, nullptr, &size)) break;
+        if (size > provider_size_limit) continue;
         // The type is taken from the call that reads the name: Wine's size
         // query leaves it unwritten.
         std::unique_ptr<wchar_t[]> name(new wchar_t[size / sizeof(wchar_t) + 1]());
@@ -228,7 +236,9 @@ bool container_exists(DWORD type, const char* name)
     if (!CryptAcquireContextW(provider.out(), nullptr, nullptr, type, CRYPT_VERIFYCONTEXT)) return false;
     std::vector<BYTE> buffer(1024);
     DWORD flags = CRYPT_FIRST;
-    while (true) {
+    // A list without an end is searched no further than its first
+    // max_provider_containers names.
+    for (std::size_t names = 0; names < max_provider_containers;) {
         // The length is reset before every call, and the buffer grows for a
         // longer name, so no name ends the walk early or is read cut.
         DWORD length = static_cast<DWORD>(buffer.size() - 1);
@@ -241,7 +251,9 @@ bool container_exists(DWORD type, const char* name)
         buffer[length < buffer.size() ? length : buffer.size() - 1] = 0;
         if (equal_ignoring_ascii_case(reinterpret_cast<const char*>(buffer.data()), name)) return true;
         flags = CRYPT_NEXT;
+        ++names;
     }
+    return false;
 }
 
 util::blob_ptr x509request::create_request(const wchar_t* provider_name, std::int32_t family, std::int32_t standard,
@@ -283,6 +295,10 @@ util::blob_ptr x509request::create_request(const wchar_t* provider_name, std::in
         set_code(code, last_error());
         return nullptr;
     }
+    if (info_size < sizeof(CERT_PUBLIC_KEY_INFO) || info_size > provider_size_limit) {
+        set_code(code, own_check);
+        return nullptr;
+    }
     std::vector<BYTE> info_buffer(info_size);
     auto* info = reinterpret_cast<CERT_PUBLIC_KEY_INFO*>(info_buffer.data());
     if (!CryptExportPublicKeyInfo(provider.get(), AT_KEYEXCHANGE, encoding, info, &info_size)) {
@@ -319,19 +335,23 @@ util::blob_ptr x509request::create_request(const wchar_t* provider_name, std::in
 
     CRYPT_ALGORITHM_IDENTIFIER algorithm{};
     algorithm.pszObjId = const_cast<LPSTR>(util::signature_algorithm_oid(standard));
-    DWORD signature_size = 0;
-    if (!CryptSignCertificate(provider.get(), AT_KEYEXCHANGE, encoding, request_info->data.get(),
-                              request_info->length, &algorithm, nullptr, nullptr, &signature_size)) {
+    byte_vector signature;
+    const sized_read signed_info = read_sized(
+        [&](BYTE* buffer, DWORD* length) {
+            return CryptSignCertificate(provider.get(), AT_KEYEXCHANGE, encoding, request_info->data.get(),
+                                        request_info->length, &algorithm, nullptr, buffer, length) != FALSE;
+        },
+        signature);
+    if (signed_info == sized_read::failed) {
         set_code(code, last_error());
         return nullptr;
     }
-    std::vector<BYTE> signature(signature_size ? signature_size : 1);
-    if (!CryptSignCertificate(provider.get(), AT_KEYEXCHANGE, encoding, request_info->data.get(),
-                              request_info->length, &algorithm, nullptr, signature.data(), &signature_size)) {
-        set_code(code, last_error());
+    // The new key is of the standard's own length: 64 bytes of signature,
+    // 128 for the 512-bit keys.
+    if (signed_info == sized_read::oversized || signature.size() != (standard == 2 ? 128u : 64u)) {
+        set_code(code, own_check);
         return nullptr;
     }
-    signature.resize(signature_size);
     const util::encoded_blob signature_blob(signature);
     return util::encode_signed_request(standard, request_info.get(), &signature_blob, code);
 }
@@ -397,23 +417,29 @@ bool add_certificate_to_store(HCRYPTPROV provider, PCCERT_CONTEXT certificate)
     {
         const store_handle store(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY"));
         if (!store) return false;
-        std::wstring container = get_text_param(provider, PP_UNIQUE_CONTAINER);
-        std::wstring provider_name = get_text_param(provider, PP_NAME);
-        DWORD type = 0, size = sizeof type;
-        CryptGetProvParam(provider, PP_PROVTYPE, reinterpret_cast<BYTE*>(&type), &size, 0);
+        std::wstring container, provider_name;
+        // A name whose size is past the provider limit is refused by the
+        // command's own check, and nothing is installed.
+        if (!get_text_param(provider, PP_UNIQUE_CONTAINER, container) ||
+            !get_text_param(provider, PP_NAME, provider_name)) {
+            error = static_cast<DWORD>(own_check);
+        } else {
+            DWORD type = 0, size = sizeof type;
+            CryptGetProvParam(provider, PP_PROVTYPE, reinterpret_cast<BYTE*>(&type), &size, 0);
 
-        CRYPT_KEY_PROV_INFO info{};
-        info.pwszContainerName = &container[0];
-        info.pwszProvName = &provider_name[0];
-        info.dwProvType = type;
-        info.dwFlags = CERT_SET_KEY_CONTEXT_PROP_ID;
-        info.dwKeySpec = AT_KEYEXCHANGE;
-        if (CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 5, &info) &&
-            CertAddCertificateContextToStore(store.get(), certificate, CERT_STORE_ADD_REPLACE_EXISTING, nullptr))
-            return true;
-        error = GetLastError();
+            CRYPT_KEY_PROV_INFO info{};
+            info.pwszContainerName = &container[0];
+            info.pwszProvName = &provider_name[0];
+            info.dwProvType = type;
+            info.dwFlags = CERT_SET_KEY_CONTEXT_PROP_ID;
+            info.dwKeySpec = AT_KEYEXCHANGE;
+            if (CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 5, &info) &&
+                CertAddCertificateContextToStore(store.get(), certificate, CERT_STORE_ADD_REPLACE_EXISTING, nullptr))
+                return true;
+            error = GetLastError();
+        }
     }
-    // The code of the failing call, not of closing the store.
+    // The code of the failing step, not of closing the store.
     SetLastError(error);
     return false;
 }

@@ -6,9 +6,12 @@ import datetime
 import hashlib
 import json
 import os
+import select
 import shutil
+import struct
 import subprocess
 import tempfile
+import time
 import unittest
 
 from e2e_support import BUILD_DIR, HOST_EXE, kelvora_client
@@ -114,6 +117,18 @@ def answer_of(answer):
 
 def b64(data):
     return base64.b64encode(data).decode()
+
+
+EKU = ["1.3.6.1.5.5.7.3.2", "1.3.6.1.5.5.7.3.4"]
+
+
+def request_args(container, subject="2.5.4.3=Test,2.5.4.6=RU", eku=EKU, export="1", **extra):
+    """CreateRequest's arguments for a GOST R 34.10-2012 256-bit request to the first provider family."""
+    digest = hashlib.sha1((subject + "".join(eku) + export).encode()).hexdigest()
+    args = {"reader": "R0", "container": container, "subject_quoted": subject, "eku": eku,
+            "cryptoStandart": "gost2012-256", "export": export, "hash_quoted": digest, "cryptoProvider": "cryptopro"}
+    args.update(extra)
+    return args
 
 
 def sha1_hex(data):
@@ -754,3 +769,339 @@ def padded(der):
     """A certificate's bytes with seven zero bytes after its element, as a
     token may pad its value."""
     return der + bytes(7)
+
+
+# --- a provider that answers the host's calls wrongly ---------------------------
+
+FAULTS_VARIABLE = "KELVORA_GOST_CSP_FAULTS"
+NTE_BAD_HASH = 0x80090002
+
+
+class HostFailure(Exception):
+    """The host did not answer a request: it ended, took too long, or its peak
+    memory passed the bound (it is then ended)."""
+
+
+def descendants(pid):
+    """pid and every process below it."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    parent = int(f.read().rsplit(")", 1)[1].split()[1])
+            except (OSError, IndexError, ValueError):
+                continue
+            children.setdefault(parent, []).append(int(entry))
+    out, todo = [], [pid]
+    while todo:
+        out.append(todo.pop())
+        todo.extend(children.get(out[-1], []))
+    return out
+
+
+class WatchedHost:
+    """One host process asked one request at a time. The Linux process that
+    runs the Windows program (under wine64, or under qemu-i386 for the i686
+    build) is found below the launcher, and its peak resident memory (VmHWM
+    of /proc) is watched while the host works: past `bound` bytes, or
+    without an answer in `timeout` seconds, the host is ended and the request
+    counts as unanswered."""
+
+    def __init__(self, command, env, bound, timeout):
+        self.bound, self.timeout = bound, timeout
+        self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, env=env, start_new_session=True)
+        self.pid, self.pending, self.count, self.highest = None, b"", 0, 0
+
+    def windows_process(self):
+        if self.pid is None:
+            for pid in descendants(self.proc.pid):
+                try:
+                    with open("/proc/%d/cmdline" % pid, "rb") as f:
+                        if b"kelvora_messaging" in f.read().lower():
+                            self.pid = pid
+                except OSError:
+                    pass
+        return self.pid
+
+    def peak(self):
+        """The Windows process's VmHWM so far, in bytes (the most seen)."""
+        pid = self.windows_process()
+        if pid is not None:
+            try:
+                with open("/proc/%d/status" % pid) as f:
+                    for line in f:
+                        if line.startswith("VmHWM:"):
+                            self.highest = max(self.highest, int(line.split()[1]) * 1024)
+            except OSError:
+                pass
+        return self.highest
+
+    def kill(self):
+        try:
+            os.killpg(self.proc.pid, 9)
+        except OSError:
+            pass
+        self.proc.wait()
+        self.proc.stdout.close()
+
+    def read(self, size, deadline):
+        while len(self.pending) < size:
+            if self.peak() > self.bound:
+                self.kill()
+                raise HostFailure("peak memory %d MiB, past the bound of %d MiB" % (self.highest >> 20,
+                                                                                  self.bound >> 20))
+            if time.time() > deadline:
+                self.kill()
+                raise HostFailure("no answer in %d s" % self.timeout)
+            ready, _, _ = select.select([self.proc.stdout], [], [], 0.05)
+            if ready:
+                chunk = os.read(self.proc.stdout.fileno(), 1 << 16)
+                if not chunk:
+                    self.proc.wait()
+                    raise HostFailure("the host ended (status %d) without answering" % self.proc.returncode)
+                self.pending += chunk
+        out, self.pending = self.pending[:size], self.pending[size:]
+        return out
+
+    def ask(self, kind, arguments):
+        self.count += 1
+        request = json.dumps({"type": kind, "id": str(self.count), "arguments": arguments}).encode()
+        try:
+            self.proc.stdin.write(struct.pack("<I", len(request)) + request)
+            self.proc.stdin.flush()
+        except OSError:
+            self.proc.wait()
+            raise HostFailure("the host ended (status %d) before the request" % self.proc.returncode)
+        deadline = time.time() + self.timeout
+        (length,) = struct.unpack("<I", self.read(4, deadline))
+        answer = json.loads(self.read(length, deadline).decode("utf-8"))
+        if answer["id"] != str(self.count):
+            raise HostFailure("answer out of order")
+        return answer
+
+    def close(self):
+        """The exit status once the host's input ends; None when it does not
+        end by itself in time (it is then ended)."""
+        self.peak()
+        self.proc.stdin.close()
+        try:
+            status = self.proc.wait(timeout=self.timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            return None
+        self.proc.stdout.close()
+        return status
+
+
+class FaultRow:
+    """One request asked while the test provider answers wrongly (faults: the
+    lines of its faults file), then an honest request with the faults gone.
+    expect and the honest expectation are an answer_of value or a test of
+    (answer_of value, the honest answer of the same request asked before any
+    fault). Without honest, the honest request is the row's own request and
+    must get that honest answer again."""
+
+    def __init__(self, name, faults, request, expect, honest=None):
+        self.name, self.faults, self.request, self.expect, self.honest = name, faults, request, expect, honest
+
+
+def same_as_honest(value, honest):
+    """The honest answer again; that answer must be a success."""
+    return value == honest and not (isinstance(honest, tuple) and honest[0] == "fail")
+
+
+def meets(expectation, value, honest):
+    return expectation(value, honest) if callable(expectation) else value == expectation
+
+
+def run_fault_rows(start_host, faults_file, rows):
+    """Runs the rows through hosts made by start_host() (a WatchedHost), one
+    request at a time, writing each row's faults into faults_file. A row
+    whose honest request is its own request first gets that request's honest
+    answer (asked once, with no fault). A host that fails a row is ended and
+    the next rows go on in a new one; the last must end by itself with status
+    0 once its input ends. Returns (problems: (row name, text) pairs, the
+    highest peak memory seen, in bytes)."""
+    def write_faults(lines):
+        with open(faults_file, "w") as f:
+            f.write("".join(line + "\n" for line in lines))
+
+    problems, peaks, honest = [], [], {}
+    write_faults([])
+    host = start_host()
+    for row in rows:
+        key = json.dumps(row.request, sort_keys=True)
+        follow, follow_expect = (row.request, same_as_honest) if row.honest is None else row.honest
+        try:
+            if follow == row.request and key not in honest:
+                honest[key] = answer_of(host.ask(*row.request))
+            write_faults(row.faults)
+            value = answer_of(host.ask(*row.request))
+            if not meets(row.expect, value, honest.get(key)):
+                problems.append((row.name, "answered %s" % json.dumps(value, ensure_ascii=False)[:300]))
+            write_faults([])
+            value = answer_of(host.ask(*follow))
+            if not meets(follow_expect, value, honest.get(key)):
+                problems.append((row.name, "then honestly answered %s" % json.dumps(value, ensure_ascii=False)[:300]))
+        except HostFailure as e:
+            problems.append((row.name, str(e)))
+            peaks.append(host.highest)
+            write_faults([])
+            host = start_host()
+    write_faults([])
+    status = host.close()
+    peaks.append(host.highest)
+    if status != 0:
+        problems.append(("the host's end", "exit status %s once its input ended" % status))
+    if max(peaks) == 0:
+        problems.append(("peak memory", "not measured: no Windows process of the host was found"))
+    elif max(peaks) > host.bound:
+        problems.append(("peak memory", "%d MiB, past the bound of %d MiB" % (max(peaks) >> 20, host.bound >> 20)))
+    return problems, max(peaks)
+
+
+def provider_fault_setup(gost):
+    """Registers the test GOST provider (its first family as version 5.0) and
+    makes what the fault rows use, through gost(*arguments), which runs its
+    fixture and returns the output: certificates of the personal store
+    (2012-256 with a PIN, 2001 on a reader, 2012-256 for Decrypt with a session
+    key wrapped for it), and a certificate written nowhere yet for a
+    container of its own."""
+    gost("register", "--version1", "5.0")
+    made = {name: gost("new-cert", "--alg", alg, "--container", "fault-" + name, *options).strip()
+            for name, alg, options in (("g256", "2012-256", ["--pin", "1234"]), ("g2001", "2001", ["--reader"]),
+                                       ("dec", "2012-256", []))}
+    made["written"] = gost("new-cert", "--alg", "2012-256", "--container", "fault-written", "--no-store").strip()
+    made["session"] = json.loads(gost("make-session-key", "--alg", "2012-256", "--container", "fault-dec",
+                                      "--server-container", "fault-server"))
+    return made
+
+
+def raw_public_key(der):
+    """The key bytes of a GOST certificate (the OCTET STRING in its BIT STRING)."""
+    bits = certificate_parts(Element.parse(der)[0])[2].children[1].content
+    _, start, end = tlv(bits, 1)
+    return bits[start:end]
+
+
+def in_band_failure(code, text):
+    """The in-band answer of a request command's failure."""
+    return {"valid": "0", "errorcode": "0x%08X" % (code & 0xFFFFFFFF), "error": text}
+
+
+def failed_with(text):
+    return lambda value, honest: value == ("fail", text)
+
+
+def failed_with_code(code):
+    """A failure carrying the system's text for the code (Wine may have none)."""
+    return lambda value, honest: value[0] == "fail" and (
+        value[1].endswith("Error code: 0x%08X" % code) or value[1] == "Unknown error")
+
+
+def session_key_blob(value, honest):
+    """A SIMPLEBLOB as long as the honest one (its UKM is new each time)."""
+    return isinstance(value, str) and base64.b64decode(value)[:1] == b"\x01" and \
+        len(value) == len(honest if isinstance(honest, str) else "")
+
+
+def valid_request(value, honest):
+    return isinstance(value, dict) and value.get("valid") == "1" and len(base64.b64decode(value["x509request"])) > 64
+
+
+def without_readers(value, honest):
+    return isinstance(honest, list) and value == [dict(entry, reader="") for entry in honest]
+
+
+def provider_fault_rows(made):
+    """The rows of a provider that answers the host's calls wrongly, for what
+    provider_fault_setup made. Each hostile answer must be in-band or a
+    failure, never a success with a bad output; sizes past 64 KiB must not be
+    allocated, lists without an end must end, and the honest request after
+    each row must get its honest answer in the same host."""
+    g256 = {"thumbprint": made["g256"], "pin": "1234"}
+    hashes = [b64(hashlib.sha256(bytes([n])).digest()) for n in range(3)]
+    sign = ("SignHash", dict(g256, hash=hashes[0]))
+    array = ("SignHashArray", dict(g256, hashes=[{"id": str(n), "hash": h} for n, h in enumerate(hashes)]))
+    try_2001 = ("TryWithoutPin", {"thumbprint": made["g2001"]})
+    cms = ("SignCms", {"data": b64(b"signed by a broken provider"), "detached": False, "thumbprint": made["g2001"]})
+    providers = ("ProvidersList", {"algorithms": ["1.2.643.7.1.1.2.2"]})
+    find = ("FindContainer", {"pkhash": b64(hashlib.sha1(raw_public_key(base64.b64decode(made["written"]))).digest())})
+    listed = ("CertificatesList", {})
+    write = ("WriteCertificate", {"container": "fault-written", "cert": made["written"], "install": "1"})
+    decrypt = ("Decrypt", {"thumbprint": made["dec"], "encryptedKey": made["session"]["encryptedKey"],
+                           "serverPublicKey": made["session"]["serverPublicKey"]})
+    count = [0]
+
+    def create(**changes):
+        count[0] += 1
+        return ("CreateRequest", request_args("fault-request-%d" % count[0], **changes))
+
+    def request_row(name, faults, expect):
+        return FaultRow(name, faults, create(), expect, honest=(create(), valid_request))
+
+    too_long = "Invalid signature length: expected 64 bytes, got %d"
+    own = in_band_failure(-1, "Ошибка создания запроса")
+    return [
+        # Each call is told the record's own size, whatever length came back.
+        FaultRow("PP_ENUMALGS reports 64 KiB: ProvidersList", ["enum-algs-length 0x10000"], providers, same_as_honest),
+        FaultRow("PP_ENUMALGS reports 64 KiB: FindContainer", ["enum-algs-length 0x10000"], find, same_as_honest),
+        FaultRow("algorithm list without an end", ["enum-algs-endless 1"],
+                 ("ProvidersList", {"algorithms": ["1.2.643.7.1.1.2.3"]}), same_as_honest),
+        FaultRow("container list without an end: FindContainer", ["enum-containers-endless 1 80"], find,
+                 same_as_honest),
+        request_row("container list without an end: CreateRequest", ["enum-containers-endless 1 80"], valid_request),
+        FaultRow("container list without an end: WriteCertificate", ["enum-containers-endless 1 80"],
+                 ("WriteCertificate", {"container": "fault-missing", "cert": made["written"]}),
+                 in_band_failure(-1, "Контейнер не найден")),
+        # Sizes past the bound are not allocated.
+        FaultRow("PP_NAME of 4 GiB: ProvidersList leaves that provider out", ["param-4-size 0xFFFFFFFF 81"],
+                 providers, [{"type": "80", "name": "Kelvora Test GOST R 34.10-2012 (256) Provider"}]),
+        FaultRow("PP_SMARTCARD_READER of 4 GiB: CertificatesList", ["param-43-size 0xFFFFFFFF"], listed,
+                 without_readers),
+        FaultRow("PP_UNIQUE_CONTAINER of 4 GiB: WriteCertificate install", ["param-36-size 0xFFFFFFFF"], write,
+                 in_band_failure(-1, "")),
+        FaultRow("PP_NAME of 4 GiB: WriteCertificate install", ["param-4-size 0xFFFFFFFF"], write,
+                 in_band_failure(-1, "")),
+        FaultRow("public-key blob of 4 GiB: FindContainer", ["export-6-size 0xFFFFFFFF"], find, ""),
+        FaultRow("signature of 4 GiB: SignHash", ["signature-size 0xFFFFFFFF"], sign, failed_with(too_long % 0xFFFFFFFF)),
+        FaultRow("signature of 4 GiB: SignHashArray", ["signature-size 0xFFFFFFFF"], array,
+                 failed_with(too_long % 0xFFFFFFFF)),
+        FaultRow("signature of 4 GiB: TryWithoutPin", ["signature-size 0xFFFFFFFF"], try_2001, {"valid": "false"}),
+        request_row("signature of 4 GiB: CreateRequest", ["signature-size 0xFFFFFFFF"], own),
+        request_row("parameter 109 of 4 GiB: CreateRequest", ["param-109-size 0xFFFFFFFF"], own),
+        FaultRow("session-key blob of 4 GiB: Decrypt", ["export-1-size 0xFFFFFFFF"], decrypt,
+                 failed_with("Invalid session key blob"), honest=(decrypt, session_key_blob)),
+        # What a provider reports as written is taken only up to the buffer.
+        FaultRow("signature reported as 2 GiB: SignHash", ["signature-written 0x7FFFFFF0"], sign, same_as_honest),
+        FaultRow("signature reported as 2 GiB: SignHashArray", ["signature-written 0x7FFFFFF0"], array,
+                 same_as_honest),
+        request_row("signature reported as 2 GiB: CreateRequest", ["signature-written 0x7FFFFFF0"], valid_request),
+        FaultRow("session-key blob reported as 2 GiB: Decrypt", ["export-1-written 0x7FFFFFF0"], decrypt,
+                 session_key_blob, honest=(decrypt, session_key_blob)),
+        # A signature must have its key's length; a session-key blob must not be empty.
+        FaultRow("signature padded to twice its length: SignHash", ["signature-size double", "signature-written double"],
+                 sign, failed_with(too_long % 128)),
+        FaultRow("signature padded to twice its length: SignHashArray",
+                 ["signature-size double", "signature-written double"], array, failed_with(too_long % 128)),
+        FaultRow("signature padded to twice its length: SignCms",
+                 ["signature-size double", "signature-written double"], cms, failed_with(too_long % 128)),
+        FaultRow("signature padded to twice its length: TryWithoutPin",
+                 ["signature-size double", "signature-written double"], try_2001, {"valid": "false"}),
+        request_row("signature padded to twice its length: CreateRequest",
+                    ["signature-size double", "signature-written double"], own),
+        FaultRow("empty signature: SignHash", ["signature-written 0"], sign, failed_with(too_long % 0)),
+        FaultRow("empty signature: SignHashArray", ["signature-written 0"], array, failed_with(too_long % 0)),
+        FaultRow("empty signature: SignCms", ["signature-written 0"], cms, failed_with(too_long % 0)),
+        request_row("empty signature: CreateRequest", ["signature-written 0"], own),
+        FaultRow("empty session-key blob: Decrypt", ["export-1-written 0"], decrypt,
+                 failed_with("Invalid session key blob"), honest=(decrypt, session_key_blob)),
+        # A provider whose digest is longer than the hash value handed to it.
+        FaultRow("hash of 64 bytes for a 32-byte algorithm: SignHash", ["hash-size 64"], sign,
+                 failed_with_code(NTE_BAD_HASH)),
+        FaultRow("hash of 64 bytes for a 32-byte algorithm: TryWithoutPin", ["hash-size 64"], try_2001,
+                 {"valid": "false"}),
+        FaultRow("hash of 4 GiB: SignHashArray", ["hash-size 0xFFFFFFFF"], array, failed_with_code(NTE_BAD_HASH)),
+    ]

@@ -7,9 +7,12 @@ import os
 import re
 import unittest
 
-from csp_support import (BASE64_ERROR, GOST_FIXTURE, NTE_SILENT_CONTEXT, PrefixTests, SCARD_W_CANCELLED_BY_USER,
-                         SCARD_W_WRONG_CHV, Scratch, WinePrefix, b64, cms_signature, error, openssl_cms_print,
-                         result)
+from cards_support import windows_path
+from csp_support import (BASE64_ERROR, FAULTS_VARIABLE, GOST_FIXTURE, NTE_SILENT_CONTEXT, PrefixTests,
+                         SCARD_W_CANCELLED_BY_USER, SCARD_W_WRONG_CHV, Scratch, WatchedHost, WinePrefix, b64,
+                         cms_signature, error, openssl_cms_print, provider_fault_rows, provider_fault_setup, result,
+                         run_fault_rows)
+from e2e_support import HOST_EXE, kelvora_client
 
 SNILS, INN, OGRN = "1.2.643.100.3", "1.2.643.3.131.1.1", "1.2.643.100.1"
 HASH_OID = {"2001": "1.2.643.2.2.9", "2012-256": "1.2.643.7.1.1.2.2", "2012-512": "1.2.643.7.1.1.2.3"}
@@ -245,6 +248,32 @@ class GostCommands(PrefixTests):
         self.assertEqual(error(answers[8]), "No such node (sessionKey)")
         # "encrypted_pin" is not read by Decrypt.
         self.assertTrue(base64.b64decode(result(answers[9])))
+
+
+# The most resident memory the x86_64 host may reach over all the fault rows.
+FAULT_ROWS_PEAK = 96 << 20
+
+
+@unittest.skipUnless(os.path.exists(GOST_FIXTURE), "the GOST stand-in provider is not built")
+class BrokenProvider(unittest.TestCase):
+    """Every command that reaches the providers, in one host, while the test
+    provider answers the host's calls wrongly row by row (csp_support's fault
+    table): no row may end the host, stall it or run its peak memory past the
+    bound, and none may be answered as a success with a bad output."""
+
+    def test_fault_rows(self):
+        prefix = WinePrefix()
+        try:
+            made = provider_fault_setup(prefix.gost)
+            faults = os.path.join(prefix.work, "faults.txt")
+            env = dict(prefix.env, **{FAULTS_VARIABLE: windows_path(faults)})
+            problems, peak = run_fault_rows(
+                lambda: WatchedHost(kelvora_client.host_command(HOST_EXE), env, FAULT_ROWS_PEAK, timeout=120),
+                faults, provider_fault_rows(made))
+            self.assertEqual(problems, [])
+            print("fault rows: peak memory of the x86_64 host %.1f MiB" % (peak / 1048576))
+        finally:
+            prefix.close()
 
 
 if __name__ == "__main__":

@@ -8,10 +8,10 @@ import os
 import unittest
 
 from csp_support import (GOST_FIXTURE, SCARD_W_WRONG_CHV, PrefixTests, Scratch, WinePrefix, b64, check_hostile_rows,
-                         emptied_bit_strings, hostile_certificates, openssl, result, sha1_hex, tlv,
+                         emptied_bit_strings, hostile_certificates, openssl, request_args, result, sha1_hex, tlv,
                          unreadable_extension_values)
+from csp_support import in_band_failure as fail
 
-EKU = ["1.3.6.1.5.5.7.3.2", "1.3.6.1.5.5.7.3.4"]
 NO_PROVIDER = "Не обнаружен соответствующий криптопровайдер"
 FAMILY1_NAME_256 = "Kelvora Test GOST R 34.10-2012 (256) Provider"
 FAMILY2_NAME_256 = "Kelvora Test Family-2 GOST R 34.10-2012 (256) Provider"
@@ -46,18 +46,6 @@ def utf8_value(text):
 def bmp_value(text):
     raw = text.encode("utf-16-be")
     return bytes([0x1E, len(raw)]) + raw
-
-
-def request_args(container, subject="2.5.4.3=Test,2.5.4.6=RU", eku=EKU, export="1", **extra):
-    digest = hashlib.sha1((subject + "".join(eku) + export).encode()).hexdigest()
-    args = {"reader": "R0", "container": container, "subject_quoted": subject, "eku": eku,
-            "cryptoStandart": "gost2012-256", "export": export, "hash_quoted": digest, "cryptoProvider": "cryptopro"}
-    args.update(extra)
-    return args
-
-
-def fail(code, error):
-    return {"valid": "0", "errorcode": "0x%08X" % (code & 0xFFFFFFFF), "error": error}
 
 
 def request_der(answer):

@@ -16,7 +16,8 @@ with the stand-in DLLs of its own bitness, and must answer alike; so must
 certificates that are not DER throughout and certificates with extension
 values the system's decoder must not see, through every command that reads
 certificate bytes, each followed by a rendering that must equal a fresh
-process's. Then
+process's. The test GOST provider then answers the i686 host's calls
+wrongly, row by row in one host process (csp_support's fault table). Then
 kelvora_ax.dll (i686) is registered with the 32-bit regsvr32 and called once
 from JScript.
 """
@@ -39,9 +40,10 @@ os.environ["KELVORA_BUILD_DIR"] = WIN64_DIR
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import kelvora_client  # noqa: E402
-from csp_support import (CertificateFields, Element, Scratch, b64, hostile_certificates,  # noqa: E402
-                         midnight_with_offset, names_as_held, openssl_cms_verify, openssl_verifies_signature, padded,
-                         retimed, sha1_hex, unreadable_extension_values, without_extension_value)
+from csp_support import (FAULTS_VARIABLE, CertificateFields, Element, Scratch, WatchedHost, b64,  # noqa: E402
+                         hostile_certificates, midnight_with_offset, names_as_held, openssl_cms_verify,
+                         openssl_verifies_signature, padded, provider_fault_rows, provider_fault_setup, retimed,
+                         run_fault_rows, sha1_hex, unreadable_extension_values, without_extension_value)
 from pkcs11_support import (CKM_GOSTR3410, GOST_2012_512_SIGN, JACARTA, RUTOKEN, Tokens,  # noqa: E402
                             certificate, private_key, slot, standin_signature)
 from cards_support import WINSCARD_VARIABLE  # noqa: E402
@@ -477,6 +479,41 @@ def check_standins():
     return len(cases)
 
 
+# The most resident memory the i686 host, qemu-i386 included where it runs
+# under it, may reach over all the fault rows.
+FAULT_ROWS_PEAK = 384 << 20
+
+
+def check_provider_faults():
+    """The fault rows of the test GOST provider (csp_support's table) through
+    the i686 host in one process of the 32-bit prefix: every row answered, in
+    band or as a failure, never a success with a bad output, the honest
+    request after it answered honestly, the peak memory of the Windows
+    process within FAULT_ROWS_PEAK, and the host ending by itself with
+    status 0. Returns the number of rows and the peak in MiB."""
+    def gost(*args):
+        done = subprocess.run([WINE32, os.path.join(WIN32_DIR, "gost_csp_fixture.exe"), *args], env=env32(),
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=600)
+        if done.returncode != 0:
+            raise SystemExit(f"smoke32: gost_csp_fixture {args[0]}: " + done.stderr.decode(errors="replace"))
+        return done.stdout.decode()
+
+    rows = provider_fault_rows(provider_fault_setup(gost))
+    work = tempfile.mkdtemp(prefix="smoke32-faults.")
+    try:
+        faults = os.path.join(work, "faults.txt")
+        env = dict(env32(), **{FAULTS_VARIABLE: windows_path(faults)})
+        problems, peak = run_fault_rows(
+            lambda: WatchedHost([WINE32, os.path.join(WIN32_DIR, "kelvora_messaging.exe")], env, FAULT_ROWS_PEAK,
+                                timeout=600), faults, rows)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    if problems:
+        raise SystemExit("smoke32: the i686 host and a broken provider: " +
+                         "; ".join(f"{name}: {text}" for name, text in problems))
+    return len(rows), peak / 1048576
+
+
 def check_control():
     """regsvr32 and one JScript SendMessage round trip with the i686 control."""
     target = os.path.join(PREFIX32, "drive_c", "kelvora")
@@ -546,6 +583,7 @@ def main():
             raise SystemExit("smoke32: an encrypted PIN of one build does not decrypt in the other")
         check_rsa_signing()
         standin_count = check_standins()
+        fault_rows, fault_peak = check_provider_faults()
         check_control()
     finally:
         subprocess.run([WINESERVER, "-k"], env=env32(), stderr=subprocess.DEVNULL)
@@ -554,6 +592,7 @@ def main():
           f"PINs decrypt across builds; RSA SignHash and SignCms verify; "
           f"SerializeCertificate of {len(viewer)} texts among them; "
           f"{standin_count} card, token and SKF requests answer alike in both builds; "
+          f"{fault_rows} rows of a broken GOST provider pass (peak {fault_peak:.0f} MiB); "
           f"kelvora_ax (i686) registers and answers JScript "
           f"({time.time() - start:.0f} s)")
 

@@ -107,19 +107,6 @@ private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
-std::string read_all(const std::wstring& path)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    std::string text;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
-    CloseHandle(file);
-    return text;
-}
-
 void write_all(const std::wstring& path, const std::string& text)
 {
     const std::wstring temporary = path + L".new";
@@ -135,6 +122,19 @@ void write_all(const std::wstring& path, const std::string& text)
 }
 
 }  // namespace
+
+std::string read_file_text(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string text;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
+    CloseHandle(file);
+    return text;
+}
 
 std::string container_store::serialize(const container_list& containers)
 {
@@ -190,14 +190,14 @@ container_list container_store::load()
 {
     const std::wstring path = state_path();
     file_lock lock(path + L".lock");
-    return parse(read_all(path));
+    return parse(read_file_text(path));
 }
 
 void container_store::update(const std::function<bool(container_list&)>& change)
 {
     const std::wstring path = state_path();
     file_lock lock(path + L".lock");
-    container_list containers = parse(read_all(path));
+    container_list containers = parse(read_file_text(path));
     if (change(containers)) write_all(path, serialize(containers));
 }
 

@@ -47,4 +47,7 @@ public:
 
 container_record* find_container(container_list& containers, const std::string& name);
 
+// The bytes of a file; empty when it cannot be opened.
+std::string read_file_text(const std::wstring& path);
+
 }  // namespace gost_standin

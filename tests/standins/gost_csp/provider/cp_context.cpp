@@ -1,10 +1,12 @@
 // Provider contexts: acquiring, releasing, and the provider parameters.
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "common/gost_standin.h"
 #include "cp_entry_points.h"
 #include "csp_objects.h"
+#include "faults.h"
 
 using namespace gost_standin;
 
@@ -141,12 +143,38 @@ void pin_check()
     if (result) throw csp_error(result);
 }
 
+// Fault "enum-algs-length": the record is written, then the rest of the
+// buffer the caller announced is filled with 'A' up to the fault's value,
+// which is reported as the length written.
+void copy_out_algorithm(const context& ctx, const void* record, DWORD size, BYTE* data, DWORD* length)
+{
+    DWORD reported = 0;
+    if (!length || !fault("enum-algs-length", ctx.provider_type, size, reported))
+        return copy_out(record, size, data, length);
+    if (data) {
+        if (*length < size) {
+            *length = size;
+            throw csp_error(ERROR_MORE_DATA);
+        }
+        std::memcpy(data, record, size);
+        const DWORD filled = std::min(*length, reported);
+        if (filled > size) std::memset(data + size, 'A', filled - size);
+    }
+    *length = reported;
+}
+
 void get_enum_algs(context& ctx, bool extended, BYTE* data, DWORD* length, DWORD flags)
 {
     if (flags & CRYPT_FIRST) ctx.next_algorithm = 0;
     const auto& table = algorithm_table();
-    while (ctx.next_algorithm < table.size() && !provider_supports(ctx, table[ctx.next_algorithm].alg))
-        ++ctx.next_algorithm;
+    DWORD endless = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        while (ctx.next_algorithm < table.size() && !provider_supports(ctx, table[ctx.next_algorithm].alg))
+            ++ctx.next_algorithm;
+        // Fault "enum-algs-endless": the list starts again instead of ending.
+        if (ctx.next_algorithm < table.size() || !fault("enum-algs-endless", ctx.provider_type, 0, endless)) break;
+        ctx.next_algorithm = 0;
+    }
     if (ctx.next_algorithm >= table.size()) throw csp_error(ERROR_NO_MORE_ITEMS);
     const algorithm_info& info = table[ctx.next_algorithm];
     if (extended) {
@@ -157,14 +185,14 @@ void get_enum_algs(context& ctx, bool extended, BYTE* data, DWORD* length, DWORD
         std::strncpy(record.szName, info.name, sizeof record.szName - 1);
         record.dwLongNameLen = static_cast<DWORD>(std::strlen(info.long_name) + 1);
         std::strncpy(record.szLongName, info.long_name, sizeof record.szLongName - 1);
-        copy_out(&record, sizeof record, data, length);
+        copy_out_algorithm(ctx, &record, sizeof record, data, length);
     } else {
         PROV_ENUMALGS record{};
         record.aiAlgid = info.alg;
         record.dwBitLen = info.bits;
         record.dwNameLen = static_cast<DWORD>(std::strlen(info.name) + 1);
         std::strncpy(record.szName, info.name, sizeof record.szName - 1);
-        copy_out(&record, sizeof record, data, length);
+        copy_out_algorithm(ctx, &record, sizeof record, data, length);
     }
     // A size query does not advance the enumeration.
     if (data) ++ctx.next_algorithm;
@@ -179,11 +207,17 @@ void get_enum_containers(context& ctx, BYTE* data, DWORD* length, DWORD flags)
             ctx.container_names.push_back((flags & crypt_fqcn) ? unique_container_name(record) : record.name);
         if (flags & CRYPT_FIRST) ctx.next_container = 0;
     }
-    if (ctx.next_container >= ctx.container_names.size()) throw csp_error(ERROR_NO_MORE_ITEMS);
+    DWORD endless = 0;
+    const bool past_end = ctx.next_container >= ctx.container_names.size();
+    if (past_end && !fault("enum-containers-endless", ctx.provider_type, 0, endless))
+        throw csp_error(ERROR_NO_MORE_ITEMS);
     // Every call, the size query included, writes back the length of the
     // name it returns (or would return): a caller that passes that length on
-    // gets ERROR_MORE_DATA for a longer name later in the walk.
-    const std::string& name = ctx.container_names[ctx.next_container];
+    // gets ERROR_MORE_DATA for a longer name later in the walk. Fault
+    // "enum-containers-endless": the stored names go on with names of
+    // containers that do not exist, without end.
+    const std::string name = past_end ? "endless-" + std::to_string(ctx.next_container)
+                                      : ctx.container_names[ctx.next_container];
     const DWORD needed = static_cast<DWORD>(name.size() + 1);
     if (!data) {
         *length = needed;
@@ -200,6 +234,13 @@ void get_enum_containers(context& ctx, BYTE* data, DWORD* length, DWORD flags)
 
 void get_param(context& ctx, DWORD param, BYTE* data, DWORD* length, DWORD flags)
 {
+    // Fault "param-<number>-size": a size query of that parameter is
+    // answered with the fault's value.
+    DWORD size = 0;
+    if (!data && length && fault("param-" + std::to_string(param) + "-size", ctx.provider_type, 0, size)) {
+        *length = size;
+        return;
+    }
     switch (param) {
     case PP_ENUMALGS:
         return get_enum_algs(ctx, false, data, length, flags);

@@ -5,6 +5,7 @@
 #include "common/gost_standin.h"
 #include "cp_entry_points.h"
 #include "csp_objects.h"
+#include "faults.h"
 #include "standin_scheme.h"
 
 using namespace gost_standin;
@@ -12,6 +13,16 @@ using namespace gost_standin;
 namespace {
 
 DWORD hash_size(ALG_ID alg) { return alg == calg_gr3411_2012_512 ? 64 : 32; }
+
+// The digest size the provider gives and reads for a hash object. Fault
+// "hash-size": that value instead (a provider whose digest is longer than
+// the caller's value reads past it).
+DWORD announced_hash_size(const hash_object& hash)
+{
+    DWORD size = hash_size(hash.alg);
+    fault("hash-size", object_tables::instance().get_context(hash.owner).provider_type, size, size);
+    return size;
+}
 
 void finish(hash_object& hash)
 {
@@ -30,7 +41,7 @@ void get_hash_param(HCRYPTPROV handle, HCRYPTHASH hhash, DWORD param, BYTE* data
         return copy_out(&alg, sizeof alg, data, length);
     }
     case HP_HASHSIZE: {
-        const DWORD size = hash_size(hash.alg);
+        const DWORD size = announced_hash_size(hash);
         return copy_out(&size, sizeof size, data, length);
     }
     case HP_HASHVAL:
@@ -65,10 +76,8 @@ void sign(HCRYPTPROV handle, HCRYPTHASH hhash, DWORD spec, BYTE* signature, DWOR
     const key_family* family = family_by_key_alg(key.alg);
     if (!family || key.private_key.size() != family->private_size) throw csp_error(NTE_BAD_KEYSET);
     if (family->hash_alg != hash.alg) throw csp_error(NTE_BAD_ALGID);
-    if (!signature) {
-        *length = static_cast<DWORD>(family->signature_size);
-        return;
-    }
+    // Faults "signature-size" and "signature-written".
+    if (!signature) return copy_out_faulted("signature", ctx.provider_type, nullptr, family->signature_size, nullptr, length);
     if (*length < family->signature_size) {
         *length = static_cast<DWORD>(family->signature_size);
         throw csp_error(ERROR_MORE_DATA);
@@ -76,7 +85,7 @@ void sign(HCRYPTPROV handle, HCRYPTHASH hhash, DWORD spec, BYTE* signature, DWOR
     authorize_private_use(ctx);
     finish(hash);
     const bytes value = make_signature(*family, derive_public_key(*family, key.private_key), hash.value);
-    copy_out(value.data(), value.size(), signature, length);
+    copy_out_faulted("signature", ctx.provider_type, value.data(), value.size(), signature, length);
 }
 
 void verify(HCRYPTPROV handle, HCRYPTHASH hhash, const BYTE* signature, DWORD size, HCRYPTKEY hkey)
@@ -146,7 +155,7 @@ KELVORA_CP CPSetHashParam(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwParam, con
         if (dwParam != HP_HASHVAL) throw csp_error(NTE_BAD_TYPE);
         if (!pbData) throw csp_error(ERROR_INVALID_PARAMETER);
         // The value is exactly one digest long; the caller's buffer must hold it.
-        hash.value.assign(pbData, pbData + hash_size(hash.alg));
+        hash.value.assign(pbData, pbData + announced_hash_size(hash));
         hash.data.clear();
         hash.finished = true;
     });

@@ -5,6 +5,7 @@
 #include "common/gost_standin.h"
 #include "cp_entry_points.h"
 #include "csp_objects.h"
+#include "faults.h"
 #include "key_blobs.h"
 #include "standin_scheme.h"
 
@@ -167,16 +168,18 @@ HCRYPTKEY import_simple(HCRYPTPROV handle, const BYTE* data, DWORD size, HCRYPTK
     return object_tables::instance().add(std::move(key));
 }
 
+DWORD provider_type(HCRYPTPROV handle) { return object_tables::instance().get_context(handle).provider_type; }
+
 void export_blob(HCRYPTPROV handle, HCRYPTKEY hkey, HCRYPTKEY pub, DWORD type, BYTE* data, DWORD* length)
 {
     key_object& key = object_tables::instance().get_key(handle, hkey);
     if (type == PUBLICKEYBLOB) {
         if (key.kind != key_kind::public_key && !is_pair(key)) throw csp_error(NTE_BAD_KEY);
         if (pub) throw csp_error(NTE_BAD_KEY);
-        if (!key.exported_blob.empty())
-            return copy_out(key.exported_blob.data(), key.exported_blob.size(), data, length);
-        const bytes blob = build_public_key_blob({key.alg, key.parameters, key.public_key});
-        return copy_out(blob.data(), blob.size(), data, length);
+        const bytes blob = !key.exported_blob.empty() ? key.exported_blob
+                                                      : build_public_key_blob({key.alg, key.parameters, key.public_key});
+        // Faults "export-6-size" and "export-6-written".
+        return copy_out_faulted("export-6", provider_type(handle), blob.data(), blob.size(), data, length);
     }
     if (type == SIMPLEBLOB) {
         if (key.kind != key_kind::session) throw csp_error(NTE_BAD_KEY);
@@ -189,7 +192,8 @@ void export_blob(HCRYPTPROV handle, HCRYPTKEY hkey, HCRYPTKEY pub, DWORD type, B
         blob.mac = wrapped.mac;
         blob.parameters = key.parameters;
         const bytes out = build_simple_blob(blob);
-        return copy_out(out.data(), out.size(), data, length);
+        // Faults "export-1-size" and "export-1-written".
+        return copy_out_faulted("export-1", provider_type(handle), out.data(), out.size(), data, length);
     }
     throw csp_error(NTE_BAD_TYPE);
 }

@@ -1,0 +1,27 @@
+#pragma once
+// Faults that a test switches on to make the provider answer the host's calls
+// as a broken provider would. They live in the file named by
+// KELVORA_GOST_CSP_FAULTS (none when unset), read at every call that can be
+// faulted, so a test may change them between two requests of one host. One
+// fault per line: "<name> <value> [<provider type>]", the value decimal,
+// 0x-hex or "double" (twice the true length); with a provider type only
+// that provider type answers wrongly. The names are listed in
+// README-standin.txt.
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+
+namespace gost_standin {
+
+// Whether the fault `name` is set for the provider type; value receives its
+// value ("double": twice true_length).
+bool fault(const std::string& name, DWORD provider_type, DWORD true_length, DWORD& value);
+
+// copy_out of size bytes, unless "<name>-size" answers a size query with its
+// value, or "<name>-written" makes a call with a buffer large enough for the
+// bytes write them and report its value as the length written.
+void copy_out_faulted(const std::string& name, DWORD provider_type, const void* data, std::size_t size,
+                      BYTE* buffer, DWORD* length);
+
+}  // namespace gost_standin
