@@ -199,6 +199,11 @@ def run_measured(requests, exe=DEFAULT_EXE, env=None, cwd=None, timeout=600, kil
     finally:
         stop.set()
         watcher.join()
+        for pipe in (proc.stdin, proc.stdout):
+            try:
+                pipe.close()
+            except OSError:
+                pass
     if killed:
         return MeasuredRun(texts, max(peak, killed[0]), None)
     return MeasuredRun(texts, peak, status)
