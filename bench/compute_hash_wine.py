@@ -14,32 +14,6 @@ sys.path.insert(0, os.path.join(ROOT, "tools"))
 import kelvora_client  # noqa: E402
 
 
-def peak_kib(pid):
-    """VmHWM of the process and its children (the wine loader may exec)."""
-    best = 0
-    for p in [pid] + children(pid):
-        try:
-            with open(f"/proc/{p}/status") as f:
-                for line in f:
-                    if line.startswith("VmHWM:"):
-                        best = max(best, int(line.split()[1]))
-        except OSError:
-            pass
-    return best
-
-
-def children(pid):
-    out = []
-    try:
-        with open(f"/proc/{pid}/task/{pid}/children") as f:
-            for c in f.read().split():
-                out.append(int(c))
-                out.extend(children(int(c)))
-    except OSError:
-        pass
-    return out
-
-
 def main():
     exe = sys.argv[1] if len(sys.argv) > 1 else kelvora_client.DEFAULT_EXE
     data = os.urandom(32 << 20)
@@ -53,7 +27,7 @@ def main():
     start = time.perf_counter()
     answer = kelvora_client.round_trip(proc, kelvora_client.frame(request))
     host_time = time.perf_counter() - start
-    peak = peak_kib(proc.pid)
+    peak = kelvora_client.peak_kib(proc.pid)
     proc.stdin.close()
     proc.wait()
     if b'"success"' not in answer:

@@ -17,3 +17,4 @@ bench/cards_wine.py
 bench/serialize_certificate_wine.py build/win64/kelvora_messaging.exe
 bench/json_memory.sh
 bench/create_request_wine.py build/win64/kelvora_messaging.exe
+bench/sign_hash_array_wine.py

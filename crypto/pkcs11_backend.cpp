@@ -15,41 +15,63 @@
 namespace crypto {
 namespace {
 
-void append_slot_certificates(const pkcs11::slot& token_slot, std::vector<certificate_ptr>& certificates)
-{
-    const auto token_session = token_slot.open_session(false);
-    if (!pkcs11::session::is_valid(token_session))
-        return;
-    pkcs11::object_finder finder(token_session, pkcs11::pkcs11_certificate_template());
-    if (!finder.active())
-        return;
-    while (auto object = finder.next())
-        certificates.push_back(std::make_shared<pkcs11::x509certificate>(std::move(object), token_session));
-}
+// The most certificate bytes one listing keeps, far above what real tokens
+// hold; a listing stops with the certificates it has once they reach it.
+constexpr std::size_t listed_certificate_bytes = 16 * 1024 * 1024;
 
-}  // namespace
-
-// Modules by family key, slots in each module's order, objects in each
-// token's order. Any failure ends the whole listing.
-std::vector<certificate_ptr> list_pkcs11_certificates()
+// Makes each certificate object of every GOST slot of every loaded module
+// and hands it to visit, which answers whether to go on: modules by family
+// key, slots in each module's order, objects in each token's order. All the
+// slots' searches take their objects from one budget. Any failure ends the
+// walk with its exception.
+template <class Visit>
+void walk_certificates(Visit visit)
 {
-    std::vector<certificate_ptr> certificates;
+    pkcs11::object_budget budget;
     for (const auto& entry : pkcs11::loaded_pkcs11_modules()) {
         const pkcs11::connector& module = entry.second;
         if (!module)
             continue;
-        for (const auto& token_slot : module.gost_slots())
-            append_slot_certificates(token_slot, certificates);
+        for (const auto& token_slot : module.gost_slots()) {
+            const auto token_session = token_slot.open_session(false);
+            if (!pkcs11::session::is_valid(token_session))
+                continue;
+            pkcs11::object_finder finder(token_session, pkcs11::pkcs11_certificate_template(), budget);
+            if (!finder.active())
+                continue;
+            while (auto object = finder.next())
+                if (!visit(std::make_shared<pkcs11::x509certificate>(std::move(object), token_session)))
+                    return;
+        }
     }
+}
+
+}  // namespace
+
+std::vector<certificate_ptr> list_pkcs11_certificates()
+{
+    std::vector<certificate_ptr> certificates;
+    std::size_t kept = 0;
+    walk_certificates([&](certificate_ptr certificate) {
+        if (const PCCERT_CONTEXT context = certificate->context())
+            kept += context->cbCertEncoded;
+        certificates.push_back(std::move(certificate));
+        return kept < listed_certificate_bytes;
+    });
     return certificates;
 }
 
+// The same walk as the listing (so the same failures end it), keeping only
+// the first certificate with the thumbprint.
 certificate_ptr find_pkcs11_certificate(const std::string& thumbprint)
 {
-    for (auto& certificate : list_pkcs11_certificates())
-        if (thumbprint_matches(certificate, thumbprint))
-            return std::move(certificate);
-    return {};
+    certificate_ptr found;
+    walk_certificates([&](certificate_ptr certificate) {
+        if (!found && thumbprint_matches(certificate, thumbprint))
+            found = std::move(certificate);
+        return true;
+    });
+    return found;
 }
 
 std::shared_ptr<signature_algorithm> make_pkcs11_signature_algorithm(signature_kind kind, certificate_ptr certificate,

@@ -46,6 +46,15 @@ signature_algorithm::~signature_algorithm()
     secure_wipe(pin_);
 }
 
+signature_set signature_algorithm::sign_hashes_checked(const hash_set& hashes, const signature_check& check)
+{
+    signature_set signatures = sign_hashes(hashes);
+    if (check)
+        for (const auto& [id, signature] : signatures)
+            check(id, signature);
+    return signatures;
+}
+
 void signature_algorithm::check_hash(const byte_vector& hash) const
 {
     if (hash.empty())

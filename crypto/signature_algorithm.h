@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -42,6 +43,9 @@ const signature_kind_info& signature_kind_row(signature_kind kind);
 // Hash id -> hash bytes and hash id -> signature bytes, ordered by id bytes.
 using hash_set = std::map<std::string, byte_vector>;
 using signature_set = std::map<std::string, byte_vector>;
+// Told of each signature of a set in id order; an exception it throws ends
+// the signing of the set there, with that exception.
+using signature_check = std::function<void(const std::string& id, const byte_vector& signature)>;
 
 // A signer bound to one certificate and one PIN. Leaves exist per algorithm
 // and back end; make_signature_algorithm picks one for a certificate.
@@ -56,6 +60,11 @@ public:
     virtual std::shared_ptr<hash_algorithm> create_hash() const = 0;
     virtual byte_vector sign_hash(const byte_vector& hash) = 0;
     virtual signature_set sign_hashes(const hash_set& hashes) = 0;
+    // sign_hashes, with check told of each signature. Here after the whole
+    // set is signed; the token back ends, whose signatures may be of any
+    // size, tell it of each one as it is made, so a failing check stops them
+    // before the rest is signed.
+    virtual signature_set sign_hashes_checked(const hash_set& hashes, const signature_check& check);
     virtual bool verify(const byte_vector& hash, const byte_vector& signature) = 0;
     // Whether the key signs without asking for a PIN.
     virtual bool try_sign() = 0;

@@ -13,7 +13,7 @@ void write_message(std::FILE* out, const messages::json_tree& answer)
     std::string text = messages::to_json(answer);
     boost::algorithm::trim(text);
     if (text.size() > max_answer_size)
-        throw std::length_error("Answer exceeds the 1 MiB limit of native messaging");
+        throw messages::answer_too_large();
     write_frame(out, text);
 }
 

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "messages/answer_limit.h"
+
 namespace host {
 
 // Native messaging: a 4-byte little-endian length, then that many bytes of JSON.
@@ -12,7 +14,7 @@ namespace host {
 // Largest request body accepted: 64 MiB, the most a browser sends to a host.
 constexpr std::uint32_t max_request_size = 64u << 20;
 // Browsers refuse answers above 1 MiB and drop the connection with them.
-constexpr std::size_t max_answer_size = 1u << 20;
+constexpr std::size_t max_answer_size = messages::native_messaging_answer_limit;
 
 enum class read_status {
     message,      // a body was read

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "host/command_line.h"
+#include "host/framing.h"
 #include "host/message_dispatcher.h"
 
 namespace {
@@ -29,6 +30,10 @@ int main(int argc, char** argv)
 
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
+
+    // Commands whose answers grow with what a token gives stop once theirs
+    // can no longer reach the browser.
+    messages::limit_answers(host::max_answer_size);
 
     int status = 0;
     {

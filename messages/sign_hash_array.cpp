@@ -1,14 +1,36 @@
 #include "crypto/certificate_lookup.h"
 #include "crypto/encoding/base64.h"
 #include "crypto/secure_wipe.h"
+#include "messages/answer_limit.h"
 #include "messages/commands.h"
 #include "messages/request_arguments.h"
 
 namespace messages {
+namespace {
+
+// Fails as soon as the signatures alone make the answer longer than limit:
+// each takes at least {"id":"<id>","sig":"<base64>"} of the answer (escaping
+// only lengthens the texts), so the answer could not be written anyway, and
+// the rest is not signed.
+crypto::signature_check answer_size_check(std::size_t limit)
+{
+    if (limit == 0)
+        return {};
+    return [limit, least = std::size_t(0)](const std::string& id, const crypto::byte_vector& signature) mutable {
+        constexpr std::size_t element_frame = sizeof(R"({"id":"","sig":""})") - 1;
+        least += element_frame + id.size() + (signature.size() + 2) / 3 * 4;
+        if (least > limit)
+            throw answer_too_large();
+    };
+}
+
+}  // namespace
 
 // "SignHashArray": {"hashes": [{"id", "hash"}...], "thumbprint", ...} ->
 // {"signatures": [{"id", "sig"}...]} in ascending id order, all signed in one
-// opening of the key; the empty tree for no hashes or no certificate.
+// opening of the key; the empty tree for no hashes or no certificate. Under an
+// answer limit, signing stops with answer_too_large once the signatures
+// cannot fit in it.
 command_result sign_hash_array::execute(const json_tree& arguments) const
 {
     crypto::hash_set hashes;
@@ -31,7 +53,7 @@ command_result sign_hash_array::execute(const json_tree& arguments) const
     const auto algorithm = crypto::require_signature_algorithm(std::move(certificate), std::move(pin));
 
     json_tree signatures;
-    for (const auto& signature : algorithm->sign_hashes(hashes)) {
+    for (const auto& signature : algorithm->sign_hashes_checked(hashes, answer_size_check(answer_limit()))) {
         json_tree element;
         element.put_child("id", json_tree(signature.first));
         element.put_child("sig", json_tree(crypto::base64_encode(signature.second)));

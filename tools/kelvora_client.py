@@ -8,6 +8,7 @@ import os
 import struct
 import subprocess
 import threading
+import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEFAULT_EXE = os.path.join(ROOT, "build", "win64", "kelvora_messaging.exe")
@@ -116,3 +117,93 @@ def run_raw(input_bytes, exe=DEFAULT_EXE, args=(), env=None, timeout=600):
 def run_requests(requests, **kwargs):
     """Sends JSON texts (str or bytes) as frames; returns the HostRun."""
     return run_raw(b"".join(frame(r) for r in requests), **kwargs)
+
+
+def peak_kib(pid):
+    """VmHWM of the process and its children (the wine loader may exec), in KiB."""
+    return max((status_kib(p, "VmHWM:") for p in [pid] + children(pid)), default=0)
+
+
+def status_kib(pid, field):
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                if line.startswith(field):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
+
+
+def children(pid):
+    out = []
+    try:
+        with open(f"/proc/{pid}/task/{pid}/children") as f:
+            for c in f.read().split():
+                out.append(int(c))
+                out.extend(children(int(c)))
+    except OSError:
+        pass
+    return out
+
+
+class MeasuredRun:
+    """One host process asked one request at a time: the answer texts it gave,
+    its peak memory (VmHWM in KiB) read after the last answer while it still
+    ran, and its exit status once its input was closed (None when it had to be
+    killed)."""
+
+    def __init__(self, texts, peak, status):
+        self.texts = texts
+        self.peak = peak
+        self.status = status
+
+
+def run_measured(requests, exe=DEFAULT_EXE, env=None, cwd=None, timeout=600, kill_above_kib=3 << 20):
+    """Sends the requests (JSON texts) to one host, each after the answer to
+    the one before. A host that runs past timeout seconds, or whose resident
+    memory passes kill_above_kib, is killed, so that a hostile case cannot
+    hang the caller or exhaust the machine; the requests left get no answer."""
+    proc = subprocess.Popen(host_command(exe), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, env=env, cwd=cwd)
+    stop = threading.Event()
+    killed = []
+
+    def watch():
+        deadline = time.monotonic() + timeout
+        while not stop.wait(0.05):
+            resident = max((status_kib(p, "VmRSS:") for p in [proc.pid] + children(proc.pid)), default=0)
+            if time.monotonic() > deadline or resident > kill_above_kib:
+                killed.append(resident)
+                proc.kill()
+                return
+
+    watcher = threading.Thread(target=watch, daemon=True)
+    watcher.start()
+    texts, peak = [], 0
+    try:
+        for request in requests:
+            texts.append(round_trip(proc, frame(request)).decode("utf-8"))
+        peak = peak_kib(proc.pid)
+        proc.stdin.close()
+        status = proc.wait(timeout=timeout)
+    except (RuntimeError, BrokenPipeError, ValueError, subprocess.TimeoutExpired):
+        # The host ended early (its own status), or hangs (killed: None).
+        peak = peak or peak_kib(proc.pid)
+        try:
+            status = proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+            status = None
+    finally:
+        stop.set()
+        watcher.join()
+        for pipe in (proc.stdin, proc.stdout):
+            try:
+                pipe.close()
+            except OSError:
+                pass
+    if killed:
+        return MeasuredRun(texts, max(peak, killed[0]), None)
+    return MeasuredRun(texts, peak, status)

@@ -126,7 +126,7 @@ void check_csp_container(const std::string& provider, std::uint32_t type, const 
 
 void scan_pkcs11_slot(const std::shared_ptr<pkcs11::session>& token_session, const byte_vector& pkhash,
                       container_list& results, std::int32_t card_type, const reader_map& readers,
-                      const pkcs11::slot& token_slot)
+                      const pkcs11::slot& token_slot, pkcs11::object_budget& budget)
 {
     const CK_SLOT_INFO slot_info = token_slot.get_info();
     const CK_TOKEN_INFO token = token_slot.get_token_info();
@@ -135,7 +135,7 @@ void scan_pkcs11_slot(const std::shared_ptr<pkcs11::session>& token_session, con
     const auto named = readers.find(reader);
     const std::int32_t type = named != readers.end() ? named->second.card_type : card_type;
 
-    pkcs11::object_finder finder(token_session, pkcs11::pkcs11_public_key_template());
+    pkcs11::object_finder finder(token_session, pkcs11::pkcs11_public_key_template(), budget);
     while (const auto object = finder.next()) {
         try {
             const byte_vector id = object.get_attribute(CKA_ID);
@@ -166,10 +166,11 @@ void scan_pkcs11_module(const reader_entry& entry, const reader_map& readers, co
     const auto module = modules.find(*entry.family);
     if (module == modules.end() || !module->second)
         return;
+    pkcs11::object_budget budget;
     for (const auto& token_slot : module->second.slots()) {
         const auto token_session = token_slot.open_session(false);
         if (token_slot.supports_gost_2012())
-            scan_pkcs11_slot(token_session, pkhash, results, entry.card_type, readers, token_slot);
+            scan_pkcs11_slot(token_session, pkhash, results, entry.card_type, readers, token_slot, budget);
     }
 }
 

@@ -12,6 +12,7 @@
 #include "crypto/cards/smartcard_inventory.h"
 
 namespace crypto::pkcs11 {
+class object_budget;
 class session;
 class slot;
 }  // namespace crypto::pkcs11
@@ -36,11 +37,13 @@ void check_csp_container(const std::string& provider, std::uint32_t type, const 
 // Every GOST-2012-capable token slot of the PKCS#11 module of the entry's
 // family. A hit carries the card type of the scanned reader named like its
 // slot, else the entry's. PKCS#11 failures outside one object's reading throw.
+// The slots' searches share one object budget, so a module whose searches
+// never end is scanned only that far.
 void scan_pkcs11_module(const reader_entry& entry, const reader_map& readers, const byte_vector& pkhash,
                         container_list& results);
-// The public-key objects of one token.
+// The public-key objects of one token, as many as the budget still allows.
 void scan_pkcs11_slot(const std::shared_ptr<pkcs11::session>& token_session, const byte_vector& pkhash,
                       container_list& results, std::int32_t card_type, const reader_map& readers,
-                      const pkcs11::slot& token_slot);
+                      const pkcs11::slot& token_slot, pkcs11::object_budget& budget);
 
 }  // namespace crypto::cards

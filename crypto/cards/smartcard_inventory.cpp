@@ -16,6 +16,11 @@
 namespace crypto::cards {
 namespace {
 
+// The most characters the reader list is read with: hundreds of readers with
+// long names. A longer length that the service asks for gets a buffer of this
+// size, which a service with that many readers refuses.
+constexpr DWORD reader_list_capacity = 64 * 1024;
+
 // The reader names PC/SC lists, walked within the length it reports (a
 // missing final NUL ends the last name).
 std::vector<std::wstring> list_reader_names(SCARDCONTEXT context)
@@ -23,8 +28,8 @@ std::vector<std::wstring> list_reader_names(SCARDCONTEXT context)
     DWORD length = 0;
     if (SCardListReadersW(context, nullptr, nullptr, &length) != SCARD_S_SUCCESS || length == 0)
         return {};
-    std::vector<wchar_t> buffer(length, L'\0');
-    DWORD filled = length;
+    std::vector<wchar_t> buffer(std::min(length, reader_list_capacity), L'\0');
+    auto filled = static_cast<DWORD>(buffer.size());
     if (SCardListReadersW(context, nullptr, buffer.data(), &filled) != SCARD_S_SUCCESS)
         return {};
     const std::size_t end = std::min<std::size_t>(filled, buffer.size());

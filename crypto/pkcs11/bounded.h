@@ -1,6 +1,8 @@
 #pragma once
 // A module writes lists and values into buffers that we size; what it reports
-// back is used only as far as the buffer we gave it reaches.
+// back is used only as far as the buffer we gave it reaches. A count or size
+// it reports is bounded before a buffer of it is made: a larger one gets a
+// buffer of the bound, which a working module never needs.
 #include <cstddef>
 
 #include "crypto/pkcs11/cryptoki.h"
@@ -15,12 +17,31 @@ constexpr CK_ULONG parameters_capacity = 64;
 // a key value, an identifier): none comes near it, and a larger size that a
 // module reports is a failed read rather than an allocation of that size.
 constexpr CK_ULONG attribute_size_limit = 64 * 1024;
+// The most slots one slot list, and mechanisms one mechanism list, are read
+// with, and the most bytes a token's signature may take.
+constexpr CK_ULONG slot_list_capacity = 256;
+constexpr CK_ULONG mechanism_list_capacity = 1024;
+constexpr CK_ULONG signature_size_limit = 8 * 1024;
 
 // The number of entries (or bytes) of a buffer of capacity that a module
 // reported as written: never more than the buffer holds.
 inline std::size_t written_part(CK_ULONG reported, std::size_t capacity)
 {
     return static_cast<std::size_t>(reported) < capacity ? static_cast<std::size_t>(reported) : capacity;
+}
+
+// The size of the buffer made for a count or size a module asked for.
+inline std::size_t bounded_size(CK_ULONG reported, CK_ULONG limit)
+{
+    return static_cast<std::size_t>(reported < limit ? reported : limit);
+}
+
+// A buffer cut to what the module wrote into it, its memory given back.
+template <class Buffer>
+void keep_written(Buffer& buffer, CK_ULONG reported)
+{
+    buffer.resize(written_part(reported, buffer.size()));
+    buffer.shrink_to_fit();
 }
 
 }  // namespace crypto::pkcs11

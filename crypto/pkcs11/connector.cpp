@@ -6,6 +6,7 @@
 
 #include "crypto/pkcs11/bounded.h"
 #include "crypto/pkcs11/exception.h"
+#include "crypto/pkcs11/module_search.h"
 #include "crypto/pkcs11/slot.h"
 
 namespace crypto::pkcs11 {
@@ -16,7 +17,7 @@ std::atomic<bool> modules_abandoned{false};
 // Owns a module handle until the connector takes it over.
 class loaded_module {
 public:
-    explicit loaded_module(const std::string& file) : handle_(LoadLibraryA(file.c_str())) {}
+    explicit loaded_module(const std::string& file) : handle_(load_module_file(file)) {}
     ~loaded_module()
     {
         if (handle_)
@@ -50,6 +51,18 @@ struct module_finaliser {
     }
 };
 
+// A list the system can call through: Cryptoki version 2 (the layout of
+// CK_FUNCTION_LIST), and every entry that the system calls set. A module
+// whose list falls short counts as one that did not load.
+bool is_callable(const CK_FUNCTION_LIST& list)
+{
+    return list.version.major == 2 && list.C_Initialize && list.C_Finalize && list.C_GetSlotList &&
+           list.C_GetSlotInfo && list.C_GetTokenInfo && list.C_GetMechanismList && list.C_OpenSession &&
+           list.C_CloseSession && list.C_GetSessionInfo && list.C_Login && list.C_Logout &&
+           list.C_GetAttributeValue && list.C_FindObjectsInit && list.C_FindObjects && list.C_FindObjectsFinal &&
+           list.C_SignInit && list.C_Sign && list.C_GenerateKeyPair && list.C_CreateObject;
+}
+
 }  // namespace
 
 connector::connector(const std::string& module_file)
@@ -62,7 +75,7 @@ connector::connector(const std::string& module_file)
     if (!get_function_list)
         return;
     CK_FUNCTION_LIST* functions = nullptr;
-    if (get_function_list(&functions) != CKR_OK || !functions || !functions->C_Initialize)
+    if (get_function_list(&functions) != CKR_OK || !functions || !is_callable(*functions))
         return;
     if (functions->C_Initialize(nullptr) != CKR_OK)
         return;
@@ -80,12 +93,12 @@ std::vector<slot> connector::slots() const
         throw exception(rv);
     if (count == 0)
         return result;
-    std::vector<CK_SLOT_ID> ids(count, 0);
-    CK_ULONG filled = count;
+    std::vector<CK_SLOT_ID> ids(bounded_size(count, slot_list_capacity), 0);
+    auto filled = static_cast<CK_ULONG>(ids.size());
     rv = functions_->C_GetSlotList(CK_TRUE, ids.data(), &filled);
     if (rv != CKR_OK)
         throw exception(rv);
-    ids.resize(written_part(filled, ids.size()));
+    keep_written(ids, filled);
     result.reserve(ids.size());
     for (const CK_SLOT_ID id : ids)
         result.emplace_back(id, functions_);

@@ -13,9 +13,11 @@ class slot;
 // the last share goes, the module is finalised and unloaded.
 using function_list = std::shared_ptr<CK_FUNCTION_LIST>;
 
-// One PKCS#11 module, loaded by file name through the system's library search
-// order and initialised without threading arguments; empty when any step
-// failed (a module that another user already initialised counts as failed).
+// One PKCS#11 module, loaded by file name from the folders of
+// load_module_file (never the current directory) and initialised without
+// threading arguments; empty when any step failed (a module whose function
+// list is not version 2 or lacks an entry the system calls, and a module
+// that another user already initialised, count as failed).
 class connector {
 public:
     connector() = default;

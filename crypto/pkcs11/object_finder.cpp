@@ -8,7 +8,12 @@
 namespace crypto::pkcs11 {
 
 object_finder::object_finder(std::shared_ptr<session> owner, attribute_template criteria)
-    : session_(std::move(owner))
+    : object_finder(std::move(owner), std::move(criteria), own_budget_)
+{
+}
+
+object_finder::object_finder(std::shared_ptr<session> owner, attribute_template criteria, object_budget& budget)
+    : session_(std::move(owner)), budget_(budget)
 {
     if (!session::is_valid(session_))
         return;
@@ -25,7 +30,7 @@ object_finder::~object_finder()
 
 token_object object_finder::next()
 {
-    if (!session::is_valid(session_))
+    if (!session::is_valid(session_) || budget_.exhausted())
         return {};
     CK_OBJECT_HANDLE object = 0;
     CK_ULONG found = 0;
@@ -35,6 +40,7 @@ token_object object_finder::next()
     // One handle was asked for; a larger count still means that one.
     if (found == 0)
         return {};
+    budget_.spend();
     return token_object(object, session_);
 }
 

@@ -69,12 +69,14 @@ byte_vector session::sign(const token_object& key, const byte_vector& data, CK_M
     rv = functions_->C_Sign(handle_, input, input_length, nullptr, &length);
     if (rv != CKR_OK)
         throw exception(rv);
-    byte_vector signature(length, 0);
-    CK_ULONG written = length;
+    // A size beyond any signature gets a buffer of the bound: a token that
+    // asked for more than it writes still signs, one that needs more refuses.
+    byte_vector signature(bounded_size(length, signature_size_limit), 0);
+    auto written = static_cast<CK_ULONG>(signature.size());
     rv = functions_->C_Sign(handle_, input, input_length, signature.data(), &written);
     if (rv != CKR_OK)
         throw exception(rv);
-    signature.resize(written_part(written, signature.size()));
+    keep_written(signature, written);
     return signature;
 }
 

@@ -64,13 +64,22 @@ byte_vector gost_3410::sign_hash(const byte_vector& hash)
 
 signature_set gost_3410::sign_hashes(const hash_set& hashes)
 {
+    return sign_hashes_checked(hashes, {});
+}
+
+signature_set gost_3410::sign_hashes_checked(const hash_set& hashes, const signature_check& check)
+{
     const auto token_session = certificate_session(certificate());
     token_session->login(pin());
     const token_object key = find_private_key(token_session, certificate()->container());
     const CK_MECHANISM how{mechanism(), nullptr, 0};
     signature_set signatures;
-    for (const auto& [id, hash] : hashes)
-        signatures.emplace(id, reversed(token_session->sign(key, hash, how)));
+    for (const auto& [id, hash] : hashes) {
+        byte_vector signature = reversed(token_session->sign(key, hash, how));
+        if (check)
+            check(id, signature);
+        signatures.emplace(id, std::move(signature));
+    }
     token_session->logout();
     return signatures;
 }

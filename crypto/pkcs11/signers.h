@@ -20,6 +20,8 @@ public:
     // One login and key search for the whole set, signed in id order; the
     // first failure fails the call.
     signature_set sign_hashes(const hash_set& hashes) override;
+    // The same, check told of each signature as soon as it is made.
+    signature_set sign_hashes_checked(const hash_set& hashes, const signature_check& check) override;
     // Throws std::runtime_error "not implemented exception".
     bool verify(const byte_vector& hash, const byte_vector& signature) override;
     // A token key always needs its PIN: false, without touching the token.

@@ -1,7 +1,7 @@
 #include "crypto/pkcs11/slot.h"
 
 #include <algorithm>
-#include <new>
+#include <exception>
 #include <utility>
 
 #include "crypto/pkcs11/bounded.h"
@@ -21,13 +21,14 @@ std::vector<CK_MECHANISM_TYPE> slot::get_mechanisms() const
         CK_ULONG count = 0;
         if (functions_->C_GetMechanismList(id_, nullptr, &count) != CKR_OK || count == 0)
             return {};
-        std::vector<CK_MECHANISM_TYPE> mechanisms(count, 0);
-        CK_ULONG filled = count;
+        std::vector<CK_MECHANISM_TYPE> mechanisms(bounded_size(count, mechanism_list_capacity), 0);
+        auto filled = static_cast<CK_ULONG>(mechanisms.size());
         if (functions_->C_GetMechanismList(id_, mechanisms.data(), &filled) != CKR_OK)
             return {};
-        mechanisms.resize(written_part(filled, mechanisms.size()));
+        keep_written(mechanisms, filled);
         return mechanisms;
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
+        // Out of memory, whatever form the runtime gives it: no mechanisms.
         return {};
     }
 }

@@ -31,7 +31,7 @@ byte_vector token_object::get_attribute(CK_ATTRIBUTE_TYPE type) const
     rv = functions->C_GetAttributeValue(session_->handle(), handle_, &attribute, 1);
     if (rv != CKR_OK)
         throw exception(rv);
-    value.resize(written_part(attribute.ulValueLen, value.size()));
+    keep_written(value, attribute.ulValueLen);
     return value;
 }
 

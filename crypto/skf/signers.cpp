@@ -20,6 +20,11 @@ byte_vector rsa::sign_hash(const byte_vector& hash)
 
 signature_set rsa::sign_hashes(const hash_set& hashes)
 {
+    return sign_hashes_checked(hashes, {});
+}
+
+signature_set rsa::sign_hashes_checked(const hash_set& hashes, const signature_check& check)
+{
     const certificate_ptr held = certificate();
     const signing_session session(require_skf_certificate(held), pin());
     if (hashes.empty())
@@ -29,6 +34,8 @@ signature_set rsa::sign_hashes(const hash_set& hashes)
         auto signature = session.sign(entry.second);
         if (signature.empty())
             throw std::runtime_error("Cannot sign hashes");
+        if (check)
+            check(entry.first, signature);
         signatures.emplace(entry.first, std::move(signature));
     }
     return signatures;

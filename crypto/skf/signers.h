@@ -20,6 +20,8 @@ public:
     // One device session for the whole set, entries signed in id order; any
     // failure fails the whole call.
     signature_set sign_hashes(const hash_set& hashes) override;
+    // The same, check told of each signature as soon as it is made.
+    signature_set sign_hashes_checked(const hash_set& hashes, const signature_check& check) override;
     // Throws std::runtime_error "not implemented".
     bool verify(const byte_vector& hash, const byte_vector& signature) override;
     // False: the device needs its PIN.

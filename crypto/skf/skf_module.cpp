@@ -43,19 +43,26 @@ bool bind_all(HMODULE library, entry_points& entry)
 
 // The library's two-call protocol: a size query with no buffer, then the
 // call with a zero-filled buffer of that size. The result holds what the
-// second call says it wrote, never more than the buffer; empty when either
-// call fails, the size is 0 or above bound.
+// second call says it wrote, never more than the buffer, and keeps no more
+// memory than that; empty when either call fails, the size is 0 or above
+// bound. A size above bound is not allocated; it is told through refused.
 template <class Byte, class Call>
-std::vector<Byte> read_sized(Call call, std::size_t bound)
+std::vector<Byte> read_sized(Call call, std::size_t bound, std::size_t* refused = nullptr)
 {
     api::ulong_t size = 0;
-    if (call(nullptr, &size) != api::sar_ok || size == 0 || size > bound)
+    if (call(nullptr, &size) != api::sar_ok || size == 0)
         return {};
+    if (size > bound) {
+        if (refused)
+            *refused = size;
+        return {};
+    }
     std::vector<Byte> buffer(size, Byte(0));
     api::ulong_t written = size;
     if (call(buffer.data(), &written) != api::sar_ok)
         return {};
     buffer.resize(std::min<std::size_t>(written, buffer.size()));
+    buffer.shrink_to_fit();
     return buffer;
 }
 
@@ -147,7 +154,8 @@ api::ulong_t SkfModule::container_type(api::container_handle container) const
     return type;
 }
 
-byte_vector SkfModule::export_signing_certificate(api::container_handle container) const
+byte_vector SkfModule::export_signing_certificate(api::container_handle container, std::size_t limit,
+                                                  std::size_t* refused) const
 {
     if (!entry_.export_certificate)
         return {};
@@ -155,7 +163,7 @@ byte_vector SkfModule::export_signing_certificate(api::container_handle containe
         [this, container](api::byte_t* buffer, api::ulong_t* length) {
             return entry_.export_certificate(container, api::true_value, buffer, length);
         },
-        max_certificate_size);
+        std::min(limit, max_certificate_size), refused);
 }
 
 byte_vector SkfModule::rsa_sign(api::container_handle container, const byte_vector& hash) const

@@ -72,8 +72,12 @@ public:
 
     // The container's type; 0xFFFFFFFF when the library wrote none.
     api::ulong_t container_type(api::container_handle container) const;
-    // The container's signing certificate (DER); empty on failure.
-    byte_vector export_signing_certificate(api::container_handle container) const;
+    // The container's signing certificate (DER); empty on failure, and when
+    // it is larger than max_certificate_size or limit (refused, when given,
+    // is then set to the size the library asked for).
+    byte_vector export_signing_certificate(api::container_handle container,
+                                           std::size_t limit = max_certificate_size,
+                                           std::size_t* refused = nullptr) const;
     // The library's signature of the PKCS#1 DigestInfo of hash, as the library
     // gives it; empty for an unsupported hash length (the library is not
     // called then) or on failure.

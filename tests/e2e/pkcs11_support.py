@@ -7,13 +7,16 @@ import hashlib
 import json
 import os
 import shutil
+import subprocess
 import tempfile
 
-from csp_support import WinePrefix
-from e2e_support import BUILD_DIR
+from csp_support import WINE_RUN, WinePrefix
+from e2e_support import BUILD_DIR, HOST_EXE, ask_measured, kelvora_client
 
 FIXTURE = os.path.join(BUILD_DIR, "pkcs11_token_fixture.exe")
 AX_CLIENT = os.path.join(BUILD_DIR, "pkcs11_ax_client.exe")
+CONTROL = os.path.join(BUILD_DIR, "kelvora_ax.dll")
+STANDIN_MODULE = os.path.join(BUILD_DIR, "kelvora_test_pkcs11_token.dll")
 STANDIN_VARIABLE = "KELVORA_PKCS11_STANDIN"
 
 RUTOKEN, JACARTA, ESMART = "rtPKCS11ECP.dll", "jcPKCS11-2.dll", "isbc_pkcs11_main.dll"
@@ -21,6 +24,42 @@ CKM_GOSTR3410 = 0x1201
 GOST_2012_512_SIGN = 0xD4321006
 
 CLIENT_AUTH = "1.3.6.1.5.5.7.3.2"
+
+# The entries of CK_FUNCTION_LIST that the host calls.
+CALLED_ENTRIES = ["C_Initialize", "C_Finalize", "C_GetSlotList", "C_GetSlotInfo", "C_GetTokenInfo",
+                  "C_GetMechanismList", "C_OpenSession", "C_CloseSession", "C_GetSessionInfo", "C_Login", "C_Logout",
+                  "C_GetAttributeValue", "C_FindObjectsInit", "C_FindObjects", "C_FindObjectsFinal", "C_SignInit",
+                  "C_Sign", "C_GenerateKeyPair", "C_CreateObject"]
+# Function lists of a module that must count as not loaded: an entry the host
+# calls left NULL, a version other than 2, a list cut short after C_Initialize.
+SHORT_LISTS = [{"null": [name]} for name in CALLED_ENTRIES] + [
+    {"version": "3.0"}, {"version": "1.0"}, {"end_after": "C_Initialize"}]
+# A count or size that a module reports as 0xFFFFFFFF: the pad_query amount
+# that makes the true one (true_size) that.
+ALL_ONES = 0xFFFFFFFF
+
+
+def padded_to_all_ones(true_size):
+    return ALL_ONES - true_size
+
+
+# The most the x86_64 host may take (VmHWM, MiB) while it answers a module,
+# device or reader that reports sizes and counts beyond any real one; it
+# takes about 20 MiB for a plain request.
+PEAK_BOUND_MIB = 128
+
+
+def large_public_key_info(size):
+    """A GOST R 34.10-2012 (256) SubjectPublicKeyInfo whose key is size zero
+    bytes, for certificates of about that size."""
+    def tlv(tag, content):
+        n = len(content)
+        head = bytes([n]) if n < 128 else bytes([0x80 | ((n.bit_length() + 7) // 8)]) + n.to_bytes(
+            (n.bit_length() + 7) // 8, "big")
+        return bytes([tag]) + head + content
+    algorithm = tlv(0x30, bytes.fromhex("06082A85030701010101") + tlv(
+        0x30, bytes.fromhex("06072A850302022301" "06082A85030701010202")))
+    return tlv(0x30, algorithm + tlv(0x03, b"\x00" + tlv(0x04, bytes(size)))).hex()
 
 
 def certificate(der, key_id, label="certificate"):
@@ -103,4 +142,59 @@ class Tokens:
         done = self.prefix.run([AX_CLIENT, mode, json.dumps(request)], extra_env=self.env())
         if done.returncode != 0:
             raise RuntimeError("pkcs11_ax_client: " + done.stderr.decode(errors="replace"))
+        return done.stdout.decode("utf-8")
+
+    def ask_measured(self, *requests, env=None):
+        """As ask, one request at a time; also the host's peak memory in MiB."""
+        return ask_measured(list(requests), dict(self.prefix.env, **self.env(), **(env or {})))
+
+    def run_placed(self, placement, programs, args, input_bytes=b"", path_entry=None):
+        """Runs copies of programs (files of the build; the first is started
+        with args) from a folder of their own, with the stand-in module under
+        the names placement gives: "program" beside them, "current" in the
+        folder that is the current directory, "path" in a folder on PATH (or
+        path_entry in its place), "system" in the prefix's system folder.
+        Returns the finished process."""
+        work = tempfile.mkdtemp(dir=self.dir)
+        folders = {place: os.path.join(work, place) for place in ("program", "current", "path")}
+        folders["system"] = os.path.join(self.prefix.path, "drive_c", "windows", "system32")
+        placed = []
+        try:
+            for folder in folders.values():
+                os.makedirs(folder, exist_ok=True)
+            for program in programs:
+                shutil.copy(program, folders["program"])
+            for place, names in placement.items():
+                for name in names:
+                    placed.append(os.path.join(folders[place], name))
+                    shutil.copyfile(STANDIN_MODULE, placed[-1])
+            path = path_entry or "Z:" + folders["path"].replace("/", "\\")
+            env = dict(self.prefix.env, **self.env(), WINEPATH=path)
+            started = os.path.join(folders["program"], os.path.basename(programs[0]))
+            return subprocess.run([WINE_RUN, started, *args], input=input_bytes, stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL, env=env, cwd=folders["current"], timeout=600)
+        finally:
+            for path in placed:
+                os.remove(path)
+            shutil.rmtree(work, ignore_errors=True)
+
+    def ask_placed(self, placement, *requests, path_entry=None):
+        """The answers of a copy of the host, placed as run_placed places it;
+        it must answer each request and exit 0 by itself."""
+        texts = [json.dumps({"type": kind, "id": str(n), "arguments": arguments})
+                 for n, (kind, arguments) in enumerate(requests)]
+        done = self.run_placed(placement, [HOST_EXE], [], b"".join(kelvora_client.frame(t) for t in texts),
+                               path_entry)
+        answers = [json.loads(t) for t in kelvora_client.HostRun(done.stdout, done.returncode).texts()]
+        if len(answers) != len(requests) or done.returncode != 0:
+            raise RuntimeError("host answered %d of %d requests, exit status %d" % (len(answers), len(requests),
+                                                                                   done.returncode))
+        return answers
+
+    def ax_placed(self, placement, mode, request):
+        """The control's answer text through a copy of its test client placed
+        beside a copy of it, as run_placed places them."""
+        done = self.run_placed(placement, [AX_CLIENT, CONTROL], [mode, json.dumps(request)])
+        if done.returncode != 0:
+            raise RuntimeError("pkcs11_ax_client exit status %d" % done.returncode)
         return done.stdout.decode("utf-8")

@@ -11,6 +11,8 @@ import unittest
 from cards_support import ATR, WINSCARD_STANDIN, Cards, container_line, public_key_blob
 from csp_support import BASE64_ERROR, GOST_FIXTURE, answer_of, error
 from pkcs11_support import AX_CLIENT, ESMART, JACARTA, RUTOKEN, slot
+from e2e_support import ask_measured
+from pkcs11_support import PEAK_BOUND_MIB
 
 AT_KEYEXCHANGE, AT_SIGNATURE = 1, 2
 DH_2012_256, GR3410_2012_256 = 0xAA46, 0x2E49
@@ -163,6 +165,24 @@ class ContainersAndProviders(unittest.TestCase):
 
     def test_providers_list_table(self):
         self.run_table("ProvidersList", PROVIDERS_TABLE, "algorithms")
+
+    def test_a_token_search_that_never_ends(self):
+        # The Rutoken's first slot never reports the end of its public keys:
+        # its module's scan takes 4,096 objects and goes on with what it has;
+        # the other families are scanned as before.
+        modules = json.loads(json.dumps(MODULES))
+        modules[RUTOKEN]["slots"][0]["endless_search"] = True
+        self.cards.install(modules)
+        self.cards.set_readers(READERS)
+        try:
+            answers, peak = ask_measured([("FindContainer", {"pkhash": pkhash(K["esmart"])}),
+                                          ("FindContainer", {"pkhash": base64.b64encode(bytes(20)).decode()})],
+                                         dict(self.cards.prefix.env, **self.cards.env()))
+            self.assertEqual([answer_of(a) for a in answers], [FIND_TABLE[7][2], ""])
+            self.assertEqual(len(self.cards.log(RUTOKEN + " C_FindObjects session")), 2 * 4096)
+            self.assertLess(peak, PEAK_BOUND_MIB)
+        finally:
+            self.cards.install(MODULES)
 
     @unittest.skipUnless(os.path.exists(AX_CLIENT), "the control's test client is not built")
     def test_through_the_control(self):

@@ -19,8 +19,17 @@ class ControlUnloading(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tokens = Tokens()
-        ((cls.thumbprint, der),) = cls.tokens.make_certs([{"algorithm": "2012-256", "subject": "CN=Control"}])
-        cls.tokens.install({JACARTA: {"slots": [slot("JaCarta", [certificate(der, "c1")])]}})
+        ((cls.thumbprint, cls.der),) = cls.tokens.make_certs([{"algorithm": "2012-256", "subject": "CN=Control"}])
+        cls.tokens.install(cls.modules())
+
+    @classmethod
+    def modules(cls, **rutoken):
+        """The JaCarta holding the certificate; with rutoken, a Rutoken module
+        described so holding it too."""
+        modules = {JACARTA: {"slots": [slot("JaCarta", [certificate(cls.der, "c1")])]}}
+        if rutoken:
+            modules[RUTOKEN] = dict(rutoken, slots=[slot("Rutoken", [certificate(cls.der, "r1")])])
+        return modules
 
     @classmethod
     def tearDownClass(cls):
@@ -50,6 +59,21 @@ class ControlUnloading(unittest.TestCase):
         self.assertEqual(self.tokens.log("after-detach"), [])
         self.assertEqual(sorted(line.split()[0] for line in self.tokens.log("DllMain detach=process-exit")),
                          sorted(MODULES))
+
+    def test_a_module_whose_function_list_falls_short_ends_nothing(self):
+        # In the browser's own process: a list without an entry the control
+        # calls (at listing, at unload), or cut short after C_Initialize,
+        # leaves that module out; the control answers with the others, and
+        # unloads or is detached without a fault.
+        try:
+            for rules in ({"null": ["C_GetSlotList"]}, {"null": ["C_Finalize"]}, {"end_after": "C_Initialize"}):
+                self.tokens.install(self.modules(function_list=rules))
+                for mode in ("unload", "exit"):
+                    with self.subTest(function_list=rules, mode=mode):
+                        self.run_client(mode)
+                        self.assertEqual(self.tokens.log(RUTOKEN + " C_"), [RUTOKEN + " C_GetFunctionList"])
+        finally:
+            self.tokens.install(self.modules())
 
 
 if __name__ == "__main__":

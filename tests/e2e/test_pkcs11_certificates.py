@@ -2,6 +2,7 @@
 "pkcs11" in the built host, over the stand-in token module that sits beside
 it under the three vendor module names (tests/standins/pkcs11_token)."""
 import base64
+import hashlib
 import json
 import os
 import unittest
@@ -9,6 +10,8 @@ import unittest
 from csp_support import (b64, check_hostile_rows, error, hostile_certificates, names_as_held, padded, result,
                          sha1_hex, unreadable_extension_values)
 from pkcs11_support import AX_CLIENT, ESMART, FIXTURE, JACARTA, RUTOKEN, Tokens, certificate, private_key, slot
+from pkcs11_support import (CALLED_ENTRIES, PEAK_BOUND_MIB, SHORT_LISTS, large_public_key_info,
+                            padded_to_all_ones, standin_signature)
 
 SNILS = "1.2.643.100.3"
 SPECS = {
@@ -21,7 +24,10 @@ SPECS = {
     "shared": {"algorithm": "2012-256", "subject": "CN=On every token"},
     "hidden": {"algorithm": "2012-256", "subject": "CN=On a token without GOST"},
     "binary": {"algorithm": "2012-256", "subject": "CN=Binary key identifier"},
+    # Just under the 64 KiB a token attribute may take.
+    "large": {"algorithm": "2012-256", "subject": "CN=Large", "public_key_info": large_public_key_info(64 * 1024 - 700)},
 }
+TOO_LARGE = "Answer exceeds the 1 MiB limit of native messaging"
 
 
 @unittest.skipUnless(os.path.exists(FIXTURE), "the PKCS#11 stand-in is not built")
@@ -264,6 +270,156 @@ class TokenCertificates(unittest.TestCase):
                 self.assertEqual(value["container"], container)
             else:
                 self.assertIn(container, [c["container"] for c in value])
+
+    # --- modules that fall short, searches without end, counts beyond any token
+
+    def test_a_module_whose_function_list_falls_short_counts_as_not_loaded(self):
+        # The Rutoken module holds a certificate, its key, a key pair to
+        # write beside and a token for requests: between them these requests
+        # reach every entry the host calls. With any of them missing from the
+        # list, another list version or a list cut short after C_Initialize,
+        # the module is never initialised, and every answer is the one of a
+        # module that does not load; the JaCarta's certificate still serves.
+        d, t, pin = self.der, self.thumb, "12345678"
+        subject, eku = "2.5.4.3=Short list,2.5.4.6=RU", ["1.3.6.1.5.5.7.3.2"]
+        token = {"card_type": "4", "card_serial": "RT0001", "pincode": pin}
+        requests = [
+            ("CertificatesList", {"store_type": "pkcs11"}),
+            ("FindCertificate", {"store_type": "pkcs11", "thumbprint": t["g512"]}),
+            ("CertificateToBase64", {"store_type": "pkcs11", "thumbprint": t["g512"]}),
+            ("SignHash", {"store_type": "pkcs11", "thumbprint": t["g512"], "pin": pin,
+                          "hash": base64.b64encode(bytes(range(64))).decode()}),
+            ("SignHashArray", {"store_type": "pkcs11", "thumbprint": t["g512"], "pin": pin,
+                               "hashes": [{"id": "a", "hash": base64.b64encode(bytes(64)).decode()}]}),
+            ("TryWithoutPin", {"store_type": "pkcs11", "thumbprint": t["g512"]}),
+            ("FindCertificate", {"store_type": "pkcs11", "thumbprint": t["g256"]}),
+            ("SignHash", {"store_type": "pkcs11", "thumbprint": t["g256"], "pin": pin,
+                          "hash": base64.b64encode(bytes(32)).decode()}),
+            ("CreateRequestHW", dict(token, container="made", reader="Rutoken ECP 0", subject_quoted=subject,
+                                     eku=eku, cryptoStandart="gost2012-256", export="0",
+                                     hash_quoted=hashlib.sha1((subject + "".join(eku) + "0").encode()).hexdigest())),
+            ("WriteCertificateHW", dict(token, container="written", cert=base64.b64encode(d["g256"]).decode())),
+        ]
+        jacarta = {"slots": [slot("JaCarta GOST", [certificate(d["g512"], "j512"), private_key("j512")])]}
+
+        def rutoken(**module):
+            return dict(module, slots=[slot("Rutoken ECP 0", [
+                certificate(d["g256"], "0001"), private_key("0001"), {"class": "public_key", "id": "written"}],
+                mechanisms=["0x1200", "0x1201", "0xD4321006", "0xD4321008"], token={"serial": "RT0001"})])
+
+        # Whole, the module is reached through every entry of the list.
+        self.tokens.install({RUTOKEN: rutoken(), JACARTA: jacarta})
+        whole = self.tokens.ask(*requests)
+        self.assertEqual(result(whole[7]), base64.b64encode(
+            standin_signature(0x1201, "0001", bytes(32))[::-1]).decode())
+        self.assertEqual(result(whole[8])["valid"], "1")
+        self.assertEqual(result(whole[9]), {"valid": "1"})
+        called = {line.split()[1] for line in self.tokens.log(RUTOKEN)}
+        self.assertEqual(sorted(set(CALLED_ENTRIES) - called), [])
+
+        self.tokens.install({RUTOKEN: rutoken(fail={"C_GetFunctionList": "0x5"}), JACARTA: jacarta})
+        not_loaded = self.tokens.ask(*requests)
+        self.assertEqual([c["thumbprint"] for c in result(not_loaded[0])], [t["g512"]])
+        self.assertEqual([result(a) for a in not_loaded[6:8]], ["", ""])
+        self.assertEqual(whole[1:6], not_loaded[1:6])
+        for rules in SHORT_LISTS:
+            with self.subTest(function_list=rules):
+                self.tokens.install({RUTOKEN: rutoken(function_list=rules), JACARTA: jacarta})
+                # The host answers every request and ends by itself with 0.
+                self.assertEqual(self.tokens.ask(*requests), not_loaded)
+                self.assertEqual(self.tokens.log(RUTOKEN + " C_"), [RUTOKEN + " C_GetFunctionList"])
+
+    def large_and_endless(self, der, key_id="endless"):
+        """A Rutoken whose search never ends on a slot holding der, beside a
+        JaCarta whose certificate signs."""
+        return {RUTOKEN: {"slots": [slot("Endless", [certificate(der, key_id)], endless_search=True)]},
+                JACARTA: {"slots": [slot("JaCarta GOST", [certificate(self.der["g512"], "j512"),
+                                                          private_key("j512")])]}}
+
+    def test_a_search_that_never_ends_is_followed_only_so_far(self):
+        sign = ("SignHash", {"store_type": "pkcs11", "thumbprint": self.thumb["g512"], "pin": "12345678",
+                             "hash": base64.b64encode(bytes(range(64))).decode()})
+        find = ("FindCertificate", {"store_type": "pkcs11", "thumbprint": self.thumb["g512"]})
+        self.tokens.install({JACARTA: self.large_and_endless(self.der["large"])[JACARTA]})
+        expected_sign, expected_find = self.tokens.ask(sign, find)
+
+        # Certificates of 64 KiB: the listing keeps them up to 16 MiB and
+        # stops with those; lookups walk at most 4,096 objects.
+        self.tokens.install(self.large_and_endless(self.der["large"]))
+        (listing, found, large, signed), peak = self.tokens.ask_measured(
+            ("CertificatesList", {"store_type": "pkcs11"}), find,
+            ("FindCertificate", {"store_type": "pkcs11", "thumbprint": self.thumb["large"]}), sign)
+        kept = -(-(16 * 1024 * 1024 - len(self.der["g512"])) // len(self.der["large"]))
+        self.assertEqual([c["thumbprint"] for c in result(listing)],
+                         [self.thumb["g512"]] + [self.thumb["large"]] * kept)
+        self.assertEqual(result(large)["container"], "endless")
+        self.assertEqual((found, signed), (dict(expected_find, id="1"), dict(expected_sign, id="3")))
+        # The listing took as many objects as it kept; each lookup (SignHash
+        # looks the certificate up too) took 4,096 in all, the most for one
+        # command, the JaCarta's one among them.
+        self.assertEqual(len(self.tokens.log(RUTOKEN + " C_FindObjects session")), kept + 3 * (4096 - 1))
+        self.assertLess(peak, PEAK_BOUND_MIB)
+
+        # Small certificates: 4,096 of them, too many for an answer.
+        self.tokens.install(self.large_and_endless(self.der["g2001"]))
+        (listing, found, signed), peak = self.tokens.ask_measured(
+            ("CertificatesList", {"store_type": "pkcs11"}), find, sign)
+        self.assertEqual(error(listing), TOO_LARGE)
+        self.assertEqual((found, signed), (dict(expected_find, id="1"), dict(expected_sign, id="2")))
+        self.assertLess(peak, PEAK_BOUND_MIB)
+
+    def test_slot_and_mechanism_counts_beyond_any_token(self):
+        # Counts of 0xFFFFFFFF from the size queries: the lists are read with
+        # buffers of their bounds (256 slots, 1,024 mechanisms), which hold
+        # what the module has.
+        self.tokens.install(self.modules())
+        (baseline,) = self.tokens.ask(("CertificatesList", {"store_type": "pkcs11"}))
+        slots = self.modules()
+        slots[RUTOKEN]["pad_query"] = {"C_GetSlotList": padded_to_all_ones(2)}
+        mechanisms = self.modules()
+        mechanisms[JACARTA]["slots"][0]["pad_query"] = {"C_GetMechanismList": padded_to_all_ones(3)}
+        for name, modules in (("slots", slots), ("mechanisms", mechanisms)):
+            with self.subTest(name):
+                self.tokens.install(modules)
+                (listing,), peak = self.tokens.ask_measured(("CertificatesList", {"store_type": "pkcs11"}))
+                self.assertEqual(listing, baseline)
+                self.assertLess(peak, PEAK_BOUND_MIB)
+
+    def test_token_modules_never_come_from_the_current_directory(self):
+        # A copy of the host in a folder of its own: the module beside it,
+        # in the system folder and on PATH load; the one in the current
+        # directory (a browser's is the user's downloads) never does.
+        d = self.der
+        self.tokens.install({RUTOKEN: {"slots": [slot("Current", [certificate(d["g256"], "r")])]},
+                             JACARTA: {"slots": [slot("Program", [certificate(d["g512"], "j")])]},
+                             ESMART: {"slots": [slot("Path", [certificate(d["g2001"], "e")])]}})
+        listing = ("CertificatesList", {"store_type": "pkcs11"})
+        rows = [
+            ({"current": [RUTOKEN], "program": [JACARTA], "path": [ESMART]}, None, ["g2001", "g512"]),
+            ({"current": [RUTOKEN, JACARTA, ESMART]}, None, []),
+            ({"current": [JACARTA], "system": [RUTOKEN]}, None, ["g256"]),
+            # A relative PATH entry names a folder under the current directory.
+            ({"current": [RUTOKEN, JACARTA, ESMART]}, ".", []),
+        ]
+        for placement, path_entry, names in rows:
+            with self.subTest(placement=placement, path_entry=path_entry):
+                self.tokens.clear_log()
+                (answer,) = self.tokens.ask_placed(placement, listing, path_entry=path_entry)
+                value = result(answer)
+                self.assertEqual([c["thumbprint"] for c in value] if value else [], [self.thumb[n] for n in names])
+                self.assertEqual({line.split()[0] for line in self.tokens.log("C_GetFunctionList")},
+                                 {name for place, loaded in placement.items() if place != "current"
+                                  for name in loaded})
+
+    @unittest.skipUnless(os.path.exists(AX_CLIENT), "the control's test client is not built")
+    def test_the_control_never_loads_a_module_from_the_current_directory(self):
+        self.tokens.install({RUTOKEN: {"slots": [slot("Rutoken", [certificate(self.der["g256"], "r")])]}})
+        request = {"type": "CertificatesList", "id": "7", "arguments": {"store_type": "pkcs11"}}
+        for placement, names in (({"program": [RUTOKEN]}, ["g256"]), ({"current": [RUTOKEN]}, [])):
+            with self.subTest(placement=placement):
+                answer = json.loads(self.tokens.ax_placed(placement, "unload", request).partition("\n")[0])
+                value = result(answer)
+                self.assertEqual([c["thumbprint"] for c in value] if value else [], [self.thumb[n] for n in names])
 
 
 if __name__ == "__main__":

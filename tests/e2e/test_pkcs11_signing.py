@@ -9,6 +9,7 @@ import unittest
 from csp_support import b64, error, result
 from pkcs11_support import (CKM_GOSTR3410, FIXTURE, GOST_2012_512_SIGN, JACARTA, RUTOKEN, Tokens, certificate,
                             private_key, slot, standin_signature)
+from pkcs11_support import PEAK_BOUND_MIB, padded_to_all_ones
 
 PIN = "87654321"
 SPECS = {
@@ -149,6 +150,39 @@ class TokenSigning(unittest.TestCase):
             (answer,) = self.tokens.ask(self.sign_hash("g512", hash_bytes))
             self.assertEqual(base64.b64decode(result(answer)),
                              standin_signature(GOST_2012_512_SIGN, "k512", hash_bytes)[::-1], group)
+
+    def test_signature_sizes_beyond_any_token(self):
+        # A size query of 0xFFFFFFFF, or of 16 MiB before each of 100
+        # signatures of 64 bytes: the buffer is at most 8 KiB, keeps only
+        # what the token wrote, and the answers are those of a true query.
+        hash_bytes = bytes(range(32))
+        array = ("SignHashArray", {"store_type": "pkcs11", "thumbprint": self.thumb["g256"], "pin": PIN, "hashes": [
+            {"id": "%03d" % n, "hash": b64(bytes([n]) * 32)} for n in range(100)]})
+        self.install()
+        expected = self.tokens.ask(self.sign_hash("g256", hash_bytes), array)
+        for query in (padded_to_all_ones(64), (16 << 20) - 64):
+            with self.subTest(query=query):
+                self.install(pad_query={"C_Sign": query})
+                answers, peak = self.tokens.ask_measured(self.sign_hash("g256", hash_bytes), array)
+                self.assertEqual(answers, expected)
+                self.assertLess(peak, PEAK_BOUND_MIB)
+
+    def test_sign_hash_array_stops_once_its_answer_cannot_fit(self):
+        # 20,000 hashes: each signature takes at least {"id":"<5 digits>",
+        # "sig":"<88 base64 characters>"} (111 bytes) of the answer, so the
+        # 9,447th takes it past 1 MiB, and no hash after it is signed.
+        self.install()
+        hashes = [{"id": "%05d" % n, "hash": b64(n.to_bytes(32, "big"))} for n in range(20000)]
+        after = self.sign_hash("g256", bytes(range(32)))
+        (expected,) = self.tokens.ask(after)
+        self.tokens.clear_log()
+        (answer, signed), peak = self.tokens.ask_measured(("SignHashArray", {
+            "store_type": "pkcs11", "thumbprint": self.thumb["g256"], "pin": PIN, "hashes": hashes}), after)
+        self.assertEqual(error(answer), "Answer exceeds the 1 MiB limit of native messaging")
+        # Two C_Sign calls a signature: 9,447 for the array, one for SignHash.
+        self.assertEqual(len(self.tokens.log("C_Sign session")), 2 * (9447 + 1))
+        self.assertEqual(signed, dict(expected, id="1"))
+        self.assertLess(peak, PEAK_BOUND_MIB)
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@ what it was given, XORed with a key stream of the container's path, so the
 tests read back the DigestInfo that was signed."""
 import base64
 import hashlib
+import json
 import os
 import shutil
 import unittest
@@ -12,6 +13,8 @@ import unittest
 from csp_support import BASE64_ERROR, WinePrefix, b64, error, result, sha1_hex
 from e2e_support import BUILD_DIR
 from skf_support import DESCRIPTION_VARIABLE, LIBRARY_DIR, LIBRARY_NAME, container_lines, digest_info, signed_data
+from e2e_support import ask_measured
+from pkcs11_support import FIXTURE, PEAK_BOUND_MIB, large_public_key_info
 
 DESCRIPTION_KEYS = ["thumbprint", "serial", "subject", "raw_subject", "issuer", "validFrom", "validTo", "algorithm",
                     "container", "hardware", "reader", "carrier_type"]
@@ -74,6 +77,10 @@ class SkfPrefix:
 
     def ask(self, *requests, env=None):
         return self.wine.ask(list(requests), extra_env=dict(self.env, **(env or {})))
+
+    def ask_measured(self, *requests):
+        """As ask, one request at a time; also the host's peak memory in MiB."""
+        return ask_measured(list(requests), dict(self.wine.env, **self.env))
 
     def close(self):
         self.wine.close()
@@ -306,6 +313,89 @@ class SkfLibraryAbsent(unittest.TestCase):
         # No description at all is no device either.
         listing, = self.prefix.ask(("CertificatesList", {"store_type": "skf"}), env={DESCRIPTION_VARIABLE: ""})
         self.assertEqual(result(listing), "")
+
+
+class SkfLimits(unittest.TestCase):
+    """A library that names thousands of devices, applications and containers,
+    exports large certificates from each, or signs with 8 KiB signatures: a
+    listing walks at most 64 devices, 256 applications and 4,096 containers
+    and keeps at most 16 MiB of certificates; SignHashArray stops once its
+    answer cannot fit in 1 MiB. Each request is answered, the host ends by
+    itself and its peak memory stays within the bound."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = SkfPrefix()
+        cls.prefix.install()
+        (cls.thumb, cls.der), = cls.prefix.wine.make_certs([{"subject": "CN=SKF many", "container": "skf-limits",
+                                                            "store": "none"}])
+        # Just under the 1 MiB a certificate may take.
+        made = cls.prefix.wine.run([FIXTURE, "make-certs"], json.dumps([{
+            "algorithm": "rsa-sha256", "subject": "CN=SKF one MiB",
+            "public_key_info": large_public_key_info((1 << 20) - 2000)}]).encode())
+        cls.large = base64.b64decode(made.stdout.decode().split()[1])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.prefix.close()
+
+    def calls(self, function):
+        return sum(1 for line in self.prefix.log() if line[0] == function)
+
+    def sign(self, hash_bytes):
+        return ("SignHash", {"hash": b64(hash_bytes), "thumbprint": self.thumb, "store_type": "skf", "pin": "1234"})
+
+    def test_walks_and_certificate_bytes_are_bounded(self):
+        many = "copies 9000\n"
+        listing = ("CertificatesList", {"store_type": "skf"})
+        find = ("FindCertificate", {"store_type": "skf", "thumbprint": self.thumb})
+        digest = hashlib.sha256(b"many").digest()
+        rows = [
+            # (description, function, how many calls of it the listing made)
+            ("device d\n" + many, "SKF_ConnectDev", 64),
+            ("device d\n" + many + "application a\n" + many, "SKF_OpenApplication", 256),
+            ("device d\n" + many + "application a\n" + many + "pin 1234\n" + container_lines("c", self.der, many),
+             "SKF_OpenContainer", 4096),
+            # 16 certificates of almost 1 MiB are kept; the 17th would pass 16 MiB.
+            ("device d\napplication a\n" + container_lines("c", self.large, many), "SKF_ExportCertificate", 2 * 16 + 1),
+        ]
+        for text, function, count in rows:
+            with self.subTest(text=text[:80], function=function):
+                self.prefix.describe(text)
+                (answer,), peak = self.prefix.ask_measured(listing)
+                self.assertEqual(self.calls(function), count)
+                self.assertIn(answer["response"], ("success", "fail"))
+                self.assertLess(peak, PEAK_BOUND_MIB)
+        # The 4,096 certificates of one listing are too many for an answer; a
+        # lookup finds the first, and the signer signs with it.
+        self.prefix.describe("device d\napplication a\npin 1234\n" + container_lines("c", self.der))
+        expected = self.prefix.ask(find, self.sign(digest))
+        self.prefix.describe(rows[2][0])
+        answers, peak = self.prefix.ask_measured(listing, find, self.sign(digest))
+        self.assertEqual(error(answers[0]), "Answer exceeds the 1 MiB limit of native messaging")
+        self.assertEqual(answers[1:], [dict(e, id=str(n + 1)) for n, e in enumerate(expected)])
+        self.assertLess(peak, PEAK_BOUND_MIB)
+
+    def test_sign_hash_array_stops_once_its_answer_cannot_fit(self):
+        # 20,000 hashes and 8 KiB signatures: each takes at least
+        # {"id":"<5 digits>","sig":"<10,924 base64 characters>"} (10,947
+        # bytes), so the 96th takes the answer past 1 MiB and no hash after
+        # it is signed. With 256-byte signatures (367 bytes each) the 2,858th.
+        hashes = [{"id": "%05d" % n, "hash": b64(hashlib.sha256(b"%d" % n).digest())} for n in range(20000)]
+        array = ("SignHashArray", {"hashes": hashes, "thumbprint": self.thumb, "store_type": "skf", "pin": "1234"})
+        after = self.sign(hashlib.sha256(b"after").digest())
+        for modulus, signed in ((8192, 96), (256, 2858)):
+            with self.subTest(modulus=modulus):
+                self.prefix.describe("device d\napplication a\npin 1234\n" +
+                                     container_lines("c", self.der, "modulus %d\n" % modulus))
+                (expected,) = self.prefix.ask(after)
+                self.prefix.clear_log()
+                (answer, again), peak = self.prefix.ask_measured(array, after)
+                self.assertEqual(error(answer), "Answer exceeds the 1 MiB limit of native messaging")
+                # Two calls a signature; SignHash signs once more.
+                self.assertEqual(self.calls("SKF_RSASignData"), 2 * (signed + 1))
+                self.assertEqual(again, dict(expected, id="1"))
+                self.assertLess(peak, PEAK_BOUND_MIB)
 
 
 if __name__ == "__main__":

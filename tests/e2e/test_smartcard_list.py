@@ -8,6 +8,8 @@ import unittest
 from cards_support import ATR, WINSCARD_STANDIN, Cards
 from csp_support import answer_of
 from pkcs11_support import AX_CLIENT, ESMART, JACARTA, RUTOKEN, slot
+from e2e_support import ask_measured
+from pkcs11_support import PEAK_BOUND_MIB, padded_to_all_ones
 
 
 def text(value):
@@ -163,6 +165,16 @@ class SmartcardList(unittest.TestCase):
         # Each pass releases the contexts it made (the scan and the probes).
         self.assertEqual(len(self.cards.pcsc_log("SCardEstablishContext")), 2)
         self.assertEqual(len(self.cards.pcsc_log("SCardReleaseContext")), 2)
+
+    def test_a_reader_list_length_beyond_any_service(self):
+        # A size query of 0xFFFFFFFF characters: the list is read with a
+        # buffer of 64 Ki characters, which holds the readers there are.
+        length = sum(len(r["name"]) + 1 for r in TWO) + 1
+        self.cards.set_readers(TWO, extra_query_length=padded_to_all_ones(length))
+        (answer, again), peak = ask_measured([("SmartcardList", {})] * 2,
+                                             dict(self.cards.prefix.env, **self.cards.env()))
+        self.assertEqual([answer_of(answer), answer_of(again)], [[EVERY_CARD[5], EVERY_CARD[7]]] * 2)
+        self.assertLess(peak, PEAK_BOUND_MIB)
 
     @unittest.skipUnless(os.path.exists(AX_CLIENT), "the control's test client is not built")
     def test_through_the_control(self):

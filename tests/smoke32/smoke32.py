@@ -19,7 +19,12 @@ certificate bytes, each followed by a rendering that must equal a fresh
 process's. The test GOST provider then answers the i686 host's calls
 wrongly, row by row in one host process (csp_support's fault table). Then
 kelvora_ax.dll (i686) is registered with the 32-bit regsvr32 and called once
-from JScript.
+from JScript. Last, token modules, SKF devices and a PC/SC service that
+report sizes and counts beyond any real one, never end a search or fall
+short in their function lists are asked through both builds (answers alike,
+each host ending by itself within its memory bound), and a token module only
+in the current directory is loaded neither by the i686 host nor by the i686
+control.
 """
 import base64
 import datetime
@@ -47,6 +52,8 @@ from csp_support import (FAULTS_VARIABLE, CertificateFields, Element, Scratch, W
 from pkcs11_support import (CKM_GOSTR3410, GOST_2012_512_SIGN, JACARTA, RUTOKEN, Tokens,  # noqa: E402
                             certificate, private_key, slot, standin_signature)
 from cards_support import WINSCARD_VARIABLE  # noqa: E402
+from e2e_support import ask_measured  # noqa: E402
+from pkcs11_support import PEAK_BOUND_MIB, large_public_key_info, padded_to_all_ones  # noqa: E402
 from viewer_certificates import Certificates  # noqa: E402
 from skf_support import (DESCRIPTION_VARIABLE as SKF_VARIABLE, LIBRARY_DIR as SKF_DIR,  # noqa: E402
                                LIBRARY_NAME as SKF_NAME, container_lines, digest_info, signed_data)
@@ -536,6 +543,197 @@ def check_control():
         raise SystemExit(f"smoke32: JScript round trip gave {out!r}, expected {expected!r}")
 
 
+# The most either host may take (VmHWM, MiB) while it answers the hostile
+# stand-ins; the i686 host runs under qemu-i386 where the kernel cannot run
+# 32-bit code, whose own memory counts too.
+HOSTILE_PEAK_MIB = {"win64": PEAK_BOUND_MIB, "win32": 2 * PEAK_BOUND_MIB}
+TOO_LARGE = "Answer exceeds the 1 MiB limit of native messaging"
+
+
+def measured(build, requests, env):
+    """The answers of one host process of build to (type, arguments) pairs,
+    asked one at a time, and its peak memory in MiB; it must answer each and
+    exit 0 by itself."""
+    if build == "win32":
+        launcher, exe, env = WINE32, os.path.join(WIN32_DIR, "kelvora_messaging.exe"), dict(env32(), **env)
+    else:
+        launcher, exe, env = os.path.join(WIN64_DIR, "wine-run"), os.path.join(WIN64_DIR, "kelvora_messaging.exe"), \
+            dict(os.environ, **env)
+    os.environ["KELVORA_WINE"] = launcher
+    try:
+        return ask_measured(requests, env, exe=exe, timeout=1800)
+    except RuntimeError as e:
+        raise SystemExit(f"smoke32: {build}: {e}")
+    finally:
+        del os.environ["KELVORA_WINE"]
+
+
+def hostile_rows(thumb, der, large):
+    """(name, PKCS#11 modules, SKF devices, PC/SC service, requests, test of
+    the answers): modules, devices and readers that report sizes and counts
+    beyond any real one, never end a search, or fall short in their function
+    lists."""
+    h32, h64 = hashlib.sha256(b"hostile").digest(), hashlib.sha512(b"hostile").digest()
+    g512 = {"store_type": "pkcs11", "thumbprint": thumb["g512"], "hash": b64(h64), "pin": TOKEN_PIN}
+    signed_512 = b64(standin_signature(GOST_2012_512_SIGN, "k512", h64)[::-1])
+    jacarta = {"slots": [slot("Smoke32 JaCarta", [certificate(der["g512"], "k512"), private_key("k512")],
+                              pin=TOKEN_PIN)]}
+
+    def rutoken(**extra):
+        return dict(extra, slots=[slot("Smoke32 Rutoken", [certificate(der["g256"], "k256"), private_key("k256")],
+                                       pin=TOKEN_PIN, token={"serial": TOKEN_SERIAL}, mechanisms=TOKEN_MECHANISMS)])
+
+    def listed(*names):
+        return lambda r: [c["thumbprint"] for c in r] == [thumb[n] for n in names]
+
+    listing = ("CertificatesList", {"store_type": "pkcs11"})
+    rows = [(f"function list {rules}", {RUTOKEN: rutoken(function_list=rules), JACARTA: jacarta}, None, None,
+             [listing, ("SignHash", dict(g512, thumbprint=thumb["g256"], hash=b64(h32))), ("SignHash", g512)],
+             [listed("g512"), lambda r: r == "", lambda r: r == signed_512])
+            for rules in ({"null": ["C_GetSlotList"]}, {"null": ["C_Finalize"]}, {"end_after": "C_Initialize"})]
+    endless = {RUTOKEN: {"slots": [slot("Endless", [certificate(der["g256"], "e")], endless_search=True)]},
+               JACARTA: jacarta}
+    counts = {RUTOKEN: rutoken(pad_query={"C_GetSlotList": padded_to_all_ones(1)}),
+              JACARTA: {"slots": [dict(jacarta["slots"][0], pad_query={"C_GetMechanismList": padded_to_all_ones(3),
+                                                                        "C_Sign": padded_to_all_ones(128)})]}}
+    hashes = [{"id": "%03d" % n, "hash": b64(bytes([n]) * 64)} for n in range(100)]
+    rows += [
+        ("a search without end", endless, None, None, [listing, ("SignHash", g512)],
+         [TOO_LARGE, lambda r: r == signed_512]),
+        ("counts and sizes of 0xFFFFFFFF", counts, None, None,
+         [listing, ("SignHash", g512), ("SignHashArray", dict(g512, hashes=hashes))],
+         [listed("g512", "g256"), lambda r: r == signed_512,
+          lambda r: r["signatures"][1]["sig"] == b64(standin_signature(GOST_2012_512_SIGN, "k512", bytes([1]) * 64)[::-1])]),
+        ("a reader list of 0xFFFFFFFF characters", {RUTOKEN: rutoken()}, None,
+         {"extra_query_length": padded_to_all_ones(len("Smoke32 Rutoken") + 2),
+          "readers": [{"name": "Smoke32 Rutoken", "atr": "3B8B015275746F6B656E20445320C1"}]},
+         [("SmartcardList", {})], [lambda r: [c["serial"] for c in r] == [TOKEN_SERIAL, TOKEN_SERIAL]]),
+    ]
+    many = "copies 9000\n"
+    skf_array = {"store_type": "skf", "thumbprint": thumb["rsa256"], "pin": SKF_PIN,
+                 "hashes": [{"id": "%05d" % n, "hash": b64(hashlib.sha256(b"%d" % n).digest())} for n in range(20000)]}
+    skf_sign = {"store_type": "skf", "thumbprint": thumb["rsa256"], "hash": b64(h32), "pin": SKF_PIN}
+
+    def skf_signed(path, size):
+        return lambda r: len(base64.b64decode(r)) == size and \
+            signed_data(path, base64.b64decode(r)) == digest_info(h32)
+
+    # Short names, so that 9,000 of them fit in the 64 KiB a name list may take.
+    rows += [
+        ("SKF certificates of 1 MiB in 9,000 containers", None,
+         "device Smoke32 Key\napplication APP\n" + container_lines("c", large, many), None,
+         [("CertificatesList", {"store_type": "skf"}), ("FindCertificate", {"store_type": "skf", "thumbprint": sha1_hex(large)})],
+         [lambda r: [c["thumbprint"] for c in r] == [sha1_hex(large)] * 16,
+          lambda r: r["container"] == SKF_DEVICE + "c"]),
+        ("SKF: 9,000 names at each level", None, "device k\n" + many + "application a\n" + many +
+         f"pin {SKF_PIN}\n" + container_lines("c", der["rsa256"], many), None,
+         [("CertificatesList", {"store_type": "skf"}), ("SignHash", skf_sign)], [TOO_LARGE, skf_signed("k\\a\\c", 256)]),
+        ("SKF: SignHashArray of 20,000 hashes, 8 KiB signatures", None,
+         f"device Smoke32 Key\napplication APP\npin {SKF_PIN}\n" + container_lines("c", der["rsa256"], "modulus 8192\n"),
+         None, [("SignHashArray", skf_array), ("SignHash", skf_sign)], [TOO_LARGE, skf_signed(SKF_DEVICE + "c", 8192)]),
+    ]
+    return rows
+
+
+def check_hostile_standins(builds=("win32", "win64")):
+    """Each row of hostile_rows in one host process of each of builds, with
+    the stand-ins of its bitness: the answers must be alike and as expected,
+    each host must end by itself with 0 and stay within its memory bound.
+    Then, with the i686 build, the current directory: a token module only
+    there is never loaded, by a copy of the i686 host in a folder of its own,
+    nor by the i686 control that JScript calls. Returns the number of
+    requests and the peaks. With builds ("win64",) the rows run where 32-bit
+    code does not."""
+    tokens = Tokens()
+    try:
+        start_prefix64(tokens.prefix.path)
+        specs = {"g256": "2012-256", "g512": "2012-512", "rsa256": "rsa-sha256"}
+        made = tokens.make_certs([{"algorithm": a, "subject": f"CN=Hostile {n}"} for n, a in specs.items()] + [
+            {"algorithm": "rsa-sha256", "subject": "CN=Hostile 1 MiB",
+             "public_key_info": large_public_key_info((1 << 20) - 2000)}], timeout=300)
+        thumb = {n: t for n, (t, _) in zip(specs, made)}
+        der = {n: d for n, (_, d) in zip(specs, made)}
+        devices, readers = os.path.join(tokens.dir, "devices.txt"), os.path.join(tokens.dir, "readers.json")
+        env = dict(tokens.env(), **{SKF_VARIABLE: windows_path(devices), WINSCARD_VARIABLE: windows_path(readers),
+                                    "WINEDLLOVERRIDES": "mscoree,mshtml=;winscard=n"})
+        drives = {"win32": (WIN32_DIR, os.path.join(PREFIX32, "drive_c")),
+                  "win64": (WIN64_DIR, os.path.join(tokens.prefix.path, "drive_c"))}
+        for build_dir, drive_c in (drives[build] for build in builds):
+            os.makedirs(os.path.join(drive_c, *SKF_DIR), exist_ok=True)
+            shutil.copyfile(os.path.join(build_dir, "kelvora_test_skf.dll"), os.path.join(drive_c, *SKF_DIR, SKF_NAME))
+        count, peaks = 0, {"win32": 0, "win64": 0}
+        for name, modules, skf_text, service, requests, expectations in hostile_rows(thumb, der, made[-1][1]):
+            tokens.install(modules or {})
+            with open(devices, "w") as f:
+                f.write(skf_text or "")
+            with open(readers, "w") as f:
+                json.dump(service or {"readers": []}, f)
+            answers = {}
+            for build in builds:
+                build_env = dict(env, KELVORA_WINEPREFIX=tokens.prefix.path) if build == "win64" else env
+                answers[build], peak = measured(build, requests, build_env)
+                if peak > HOSTILE_PEAK_MIB[build]:
+                    raise SystemExit(f"smoke32: {name}: the {build} host took {peak:.0f} MiB")
+                peaks[build] = max(peaks[build], peak)
+            if len(builds) == 2:
+                compare(answers["win32"], answers["win64"])
+            for answer, expectation in zip(answers[builds[0]], expectations):
+                if not expected(answer, expectation):
+                    raise SystemExit(f"smoke32: {name}: unexpected answer {json.dumps(answer)[:300]}")
+            count += len(requests)
+        if "win32" in builds:
+            check_current_directory(tokens, thumb["g256"], der["g256"])
+    finally:
+        tokens.close()
+    return count, peaks
+
+
+def check_current_directory(tokens, thumbprint, der):
+    """rtPKCS11ECP.dll only in the current directory: neither the i686 host
+    (a copy in a folder of its own) nor the i686 control (JScript through
+    cscript) loads it. Beside the host copy, and in the 32-bit system folder
+    (beside cscript, the control's program), it loads."""
+    tokens.install({RUTOKEN: {"slots": [slot("Current", [certificate(der, "c")])]}})
+    request = {"type": "CertificatesList", "id": "cwd", "arguments": {"store_type": "pkcs11"}}
+    work = tempfile.mkdtemp(dir=tokens.dir)
+    program, current = os.path.join(work, "program"), os.path.join(work, "current")
+    os.makedirs(program)
+    os.makedirs(current)
+    shutil.copy(os.path.join(WIN32_DIR, "kelvora_messaging.exe"), program)
+    with open(os.path.join(PREFIX32, "drive_c", "kelvora", "cwd.js"), "w") as f:
+        f.write('WScript.Echo(new ActiveXObject("kelvora.plugin").SendMessage(\'%s\'));\n' % json.dumps(request))
+    env = dict(env32(), **tokens.env())
+
+    def host():
+        done = subprocess.run([WINE32, os.path.join(program, "kelvora_messaging.exe")], env=env, cwd=current,
+                              input=kelvora_client.frame(json.dumps(request)), capture_output=True, timeout=600)
+        texts = kelvora_client.HostRun(done.stdout, done.returncode).texts()
+        return texts[0] if done.returncode == 0 and len(texts) == 1 else f"exit {done.returncode}: {texts}"
+
+    def control():
+        done = subprocess.run([WINE32, "cscript", "//nologo", "C:\\kelvora\\cwd.js"], env=env, cwd=current,
+                              capture_output=True, text=True, timeout=600)
+        return done.stdout.strip() if done.returncode == 0 else f"exit {done.returncode}: {done.stdout}"
+
+    system = os.path.join(PREFIX32, "drive_c", "windows", "system32")
+    for name, ask, folder, loads in (("host", host, current, False), ("host", host, program, True),
+                                     ("control", control, current, False), ("control", control, system, True)):
+        target = os.path.join(folder, RUTOKEN)
+        shutil.copyfile(os.path.join(WIN32_DIR, "kelvora_test_pkcs11_token.dll"), target)
+        try:
+            answer = ask()
+        finally:
+            os.remove(target)
+        try:
+            value = json.loads(answer)["result"]
+            listed = [c["thumbprint"] for c in value] if value else []
+        except (ValueError, KeyError, TypeError):
+            listed = None
+        if listed != ([thumbprint] if loads else []):
+            raise SystemExit(f"smoke32: the i686 {name} with the module in {folder} answered {answer!r}")
+    shutil.rmtree(work, ignore_errors=True)
+
+
 def check_hash_paths():
     """The hash tests of the i686 build: every accelerated path of that build
     (SHA extensions, the vector SHA-512, the SSE2 and AVX-512 GOST R
@@ -585,6 +783,7 @@ def main():
         standin_count = check_standins()
         fault_rows, fault_peak = check_provider_faults()
         check_control()
+        hostile_count, hostile_peaks = check_hostile_standins()
     finally:
         subprocess.run([WINESERVER, "-k"], env=env32(), stderr=subprocess.DEVNULL)
     print(f"smoke32: {hash_tests} hash tests of the i686 build pass; "
@@ -593,8 +792,10 @@ def main():
           f"SerializeCertificate of {len(viewer)} texts among them; "
           f"{standin_count} card, token and SKF requests answer alike in both builds; "
           f"{fault_rows} rows of a broken GOST provider pass (peak {fault_peak:.0f} MiB); "
-          f"kelvora_ax (i686) registers and answers JScript "
-          f"({time.time() - start:.0f} s)")
+          f"kelvora_ax (i686) registers and answers JScript; "
+          f"{hostile_count} requests to hostile modules, devices and readers answer alike, each host ending by "
+          f"itself (peaks: i686 {hostile_peaks['win32']:.0f} MiB, x86_64 {hostile_peaks['win64']:.0f} MiB), "
+          f"and no token module loads from the current directory ({time.time() - start:.0f} s)")
 
 
 if __name__ == "__main__":

@@ -114,6 +114,10 @@ description read_description(const std::string& path)
                 made.log_path = rest;
             } else if (key == "fail") {
                 current->failures.push_back(read_failure(words));
+            } else if (key == "copies" && current != &made) {
+                current->copies = number(rest);
+                if (current->copies == 0)
+                    throw std::runtime_error("copies must be at least 1");
             } else if (key == "quirk") {
                 current->quirks.push_back(read_quirk(words));
             } else if (key == "device") {

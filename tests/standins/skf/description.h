@@ -26,10 +26,13 @@ struct quirk {
     std::uint32_t amount = 0;
 };
 
-// What every object carries: its injected failures and quirks.
+// What every object carries: its injected failures and quirks, and how many
+// times it is listed (the copies after the first are named NAME#1, NAME#2,
+// ... and behave as the object itself).
 struct scope {
     std::vector<failure> failures;
     std::vector<quirk> quirks;
+    std::uint32_t copies = 1;
 
     const failure* failure_of(const std::string& function) const;
     std::uint32_t quirk_amount(const std::string& function, const std::string& kind) const;
@@ -64,6 +67,24 @@ struct description : scope {
     std::string log_path;
     std::vector<device_model> devices;
 };
+
+// Whether a name the system passes names the object or one of its copies.
+template <class Named>
+bool is_named(const Named& object, const std::string& name)
+{
+    if (name == object.name)
+        return true;
+    const std::string prefix = object.name + "#";
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    std::uint64_t copy = 0;
+    for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9' || copy > object.copies)
+            return false;
+        copy = copy * 10 + static_cast<std::uint64_t>(name[i] - '0');
+    }
+    return copy >= 1 && copy < object.copies;
+}
 
 // Reads the file; throws std::runtime_error naming the line of an error.
 description read_description(const std::string& path);

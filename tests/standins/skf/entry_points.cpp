@@ -110,12 +110,15 @@ bytes name_list(const std::vector<Named>& items, bool (*listed)(const Named&), b
     for (const auto& item : items) {
         if (!listed(item))
             continue;
-        if (unterminated && !first)
-            list.push_back(0);
-        list.insert(list.end(), item.name.begin(), item.name.end());
-        if (!unterminated)
-            list.push_back(0);
-        first = false;
+        for (std::uint32_t copy = 0; copy < item.copies; ++copy) {
+            const std::string name = copy ? item.name + "#" + std::to_string(copy) : item.name;
+            if (unterminated && !first)
+                list.push_back(0);
+            list.insert(list.end(), name.begin(), name.end());
+            if (!unterminated)
+                list.push_back(0);
+            first = false;
+        }
     }
     if (!unterminated)
         list.push_back(0);
@@ -169,7 +172,7 @@ KELVORA_SKF_EXPORT SKF_ConnectDev(char* device_name, api::dev_handle* device)
         return done(name, target, "", api::sar_invalid_param);
     *device = nullptr;
     for (auto& model : s.model().devices) {
-        if (model.name != target)
+        if (!is_named(model, target))
             continue;
         if (!model.present)
             break;
@@ -268,7 +271,7 @@ KELVORA_SKF_EXPORT SKF_OpenApplication(api::dev_handle device, char* application
     *application = nullptr;
     const std::string target = path_of(*record) + "\\" + application_name;
     for (auto& model : record->device->applications) {
-        if (model.name != application_name)
+        if (!is_named(model, application_name))
             continue;
         if (const ulong_t code = s.injected(name, model))
             return done(name, target, "", code);
@@ -319,7 +322,7 @@ KELVORA_SKF_EXPORT SKF_OpenContainer(api::app_handle application, char* containe
     *container = nullptr;
     const std::string target = path_of(*record) + "\\" + container_name;
     for (auto& model : record->application->containers) {
-        if (model.name != container_name)
+        if (!is_named(model, container_name))
             continue;
         if (const ulong_t code = s.injected(name, model))
             return done(name, target, "", code);

@@ -89,6 +89,8 @@ service_description read_description()
         for (const auto& [function, value] : *fail)
             service.fail[function] = number(value.data());
     service.extra_list_length = number(root.get<std::string>("extra_list_length", "0"));
+    service.extra_query_length =
+        static_cast<unsigned long>(number(root.get<std::string>("extra_query_length", "0")));
     service.no_final_nul = root.get<bool>("no_final_nul", false);
     if (const auto readers = root.get_child_optional("readers"))
         for (const auto& entry : *readers)

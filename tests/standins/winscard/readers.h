@@ -31,6 +31,7 @@ struct service_description {
     std::string log_path;
     std::map<std::string, long> fail;  // function name -> result
     long extra_list_length = 0;        // added to the reported reader-list length
+    unsigned long extra_query_length = 0;  // added to the length a size query answers
     bool no_final_nul = false;         // the reader list lacks its final NUL
     std::vector<reader_description> readers;
 };

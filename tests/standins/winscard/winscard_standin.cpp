@@ -108,7 +108,7 @@ LONG WINAPI SCardListReadersW(SCARDCONTEXT, LPCWSTR, LPWSTR buffer, LPDWORD leng
     else
         list += L'\0';
     if (!buffer) {
-        *length = static_cast<DWORD>(list.size());
+        *length = static_cast<DWORD>(list.size() + service.extra_query_length);
         return SCARD_S_SUCCESS;
     }
     if (*length < list.size())

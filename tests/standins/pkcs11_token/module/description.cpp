@@ -130,6 +130,22 @@ object_description read_object(const tree& node)
     return object;
 }
 
+function_list_rules read_function_list(const tree& node)
+{
+    function_list_rules rules;
+    rules.altered = true;
+    const std::string version = node.get<std::string>("version", "2.40");
+    const auto dot = version.find('.');
+    rules.version.major = static_cast<CK_BYTE>(number(version.substr(0, dot), "list version"));
+    if (dot != std::string::npos)
+        rules.version.minor = static_cast<CK_BYTE>(number(version.substr(dot + 1), "list version"));
+    if (const auto entries = node.get_child_optional("null"))
+        for (const auto& entry : *entries)
+            rules.null_entries.insert(entry.second.data());
+    rules.end_after = node.get<std::string>("end_after", "");
+    return rules;
+}
+
 slot_description read_slot(const tree& node, std::size_t index)
 {
     slot_description slot;
@@ -161,6 +177,7 @@ slot_description read_slot(const tree& node, std::size_t index)
     }
     slot.pin = node.get<std::string>("pin", "");
     slot.faults = read_faults(node);
+    slot.endless_search = node.get<bool>("endless_search", false);
     if (const auto objects = node.get_child_optional("objects"))
         for (const auto& entry : *objects)
             slot.objects.push_back(read_object(entry.second));
@@ -191,6 +208,8 @@ module_description read_description(const std::string& module_name)
         if (lower(name) != lower(module_name))
             continue;
         module.faults = read_faults(node);
+        if (const auto list = node.get_child_optional("function_list"))
+            module.function_list = read_function_list(*list);
         if (const auto slots = node.get_child_optional("slots")) {
             std::size_t index = 0;
             for (const auto& entry : *slots)

@@ -53,10 +53,24 @@ struct slot_description {
     std::vector<CK_MECHANISM_TYPE> mechanisms;
     std::string pin;
     fault_rules faults;
+    // C_FindObjects never reports the end: a search that found objects
+    // starts over with the first when they are given out.
+    bool endless_search = false;
     std::vector<object_description> objects;
 };
 
+// What C_GetFunctionList hands out instead of the full list: another
+// version, entries left NULL, or every entry after one left NULL (a list cut
+// short, its place past the end zero-filled).
+struct function_list_rules {
+    bool altered = false;
+    CK_VERSION version = {2, 40};
+    std::set<std::string> null_entries;
+    std::string end_after;
+};
+
 struct module_description {
+    function_list_rules function_list;
     std::string log_path;
     // The file that keeps the objects the system creates on the tokens, so
     // that a later process sees them; empty: they live in this process only.

@@ -3,8 +3,14 @@
 // name the module was loaded under.
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <exception>
 #include <mutex>
+#include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "call_log.h"
 #include "token_module.h"
@@ -189,6 +195,48 @@ CK_FUNCTION_LIST make_function_list()
 
 CK_FUNCTION_LIST function_list = make_function_list();
 
+// The place in the list of each entry the plug-in calls, by name.
+#define KELVORA_ENTRY(name) {#name, offsetof(CK_FUNCTION_LIST, name)}
+const std::pair<const char*, std::size_t> entry_offsets[] = {
+    KELVORA_ENTRY(C_Initialize), KELVORA_ENTRY(C_Finalize), KELVORA_ENTRY(C_GetSlotList),
+    KELVORA_ENTRY(C_GetSlotInfo), KELVORA_ENTRY(C_GetTokenInfo), KELVORA_ENTRY(C_GetMechanismList),
+    KELVORA_ENTRY(C_OpenSession), KELVORA_ENTRY(C_CloseSession), KELVORA_ENTRY(C_GetSessionInfo),
+    KELVORA_ENTRY(C_Login), KELVORA_ENTRY(C_Logout), KELVORA_ENTRY(C_CreateObject),
+    KELVORA_ENTRY(C_GetAttributeValue), KELVORA_ENTRY(C_FindObjectsInit), KELVORA_ENTRY(C_FindObjects),
+    KELVORA_ENTRY(C_FindObjectsFinal), KELVORA_ENTRY(C_SignInit), KELVORA_ENTRY(C_Sign),
+    KELVORA_ENTRY(C_GenerateKeyPair),
+};
+#undef KELVORA_ENTRY
+
+std::size_t entry_offset(const std::string& name)
+{
+    for (const auto& [entry, offset] : entry_offsets)
+        if (name == entry)
+            return offset;
+    throw std::runtime_error("no function list entry " + name);
+}
+
+// The list as the description alters it: another version, entries NULL, or
+// every entry after one NULL. Read by the module's user after the call, so
+// it lives as long as the module.
+CK_FUNCTION_LIST altered_list;
+
+CK_FUNCTION_LIST* list_to_hand_out(const function_list_rules& rules)
+{
+    if (!rules.altered)
+        return &function_list;
+    altered_list = function_list;
+    altered_list.version = rules.version;
+    auto* bytes = reinterpret_cast<unsigned char*>(&altered_list);
+    for (const auto& name : rules.null_entries)
+        std::memset(bytes + entry_offset(name), 0, sizeof(void*));
+    if (!rules.end_after.empty()) {
+        const std::size_t end = entry_offset(rules.end_after) + sizeof(void*);
+        std::memset(bytes + end, 0, sizeof(altered_list) - end);
+    }
+    return &altered_list;
+}
+
 CK_RV get_function_list(CK_FUNCTION_LIST_PTR_PTR list)
 {
     if (detached)
@@ -205,7 +253,12 @@ CK_RV get_function_list(CK_FUNCTION_LIST_PTR_PTR list)
         return loaded;
     if (!list)
         return CKR_ARGUMENTS_BAD;
-    *list = &function_list;
+    try {
+        *list = list_to_hand_out(module.list_rules());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "pkcs11 stand-in %s: %s\n", module.name().c_str(), error.what());
+        return CKR_GENERAL_ERROR;
+    }
     return CKR_OK;
 }
 

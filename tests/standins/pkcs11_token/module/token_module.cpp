@@ -466,8 +466,11 @@ CK_RV token_module::find_objects(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE* obj
     if (!objects || !found)
         return CKR_ARGUMENTS_BAD;
     CK_ULONG given = 0;
-    while (given < max && session->next_match < session->matches.size())
+    while (given < max && session->next_match < session->matches.size()) {
         objects[given++] = session->matches[session->next_match++];
+        if (slot->endless_search && session->next_match == session->matches.size())
+            session->next_match = 0;
+    }
     *found = given ? given + overstate("C_FindObjects", slot) : 0;
     return CKR_OK;
 }

@@ -25,6 +25,8 @@ public:
     const std::string& name() const { return name_; }
     std::mutex& lock() { return lock_; }
     bool initialized() const { return initialized_; }
+    // How the description alters the function list handed out.
+    const function_list_rules& list_rules() const { return description_.function_list; }
 
     // Re-reads the description; a description that does not read gives
     // CKR_GENERAL_ERROR. Used by C_GetFunctionList and C_Initialize.
