@@ -11,7 +11,6 @@
 #include "crypto/csp/context.h"
 #include "crypto/csp/key.h"
 #include "crypto/csp/provider_sizes.h"
-#include "crypto/csp/win32_exception.h"
 #include "crypto/pkcs11/module_registry.h"
 #include "crypto/pkcs11/object_finder.h"
 #include "crypto/pkcs11/session.h"
@@ -36,17 +35,14 @@ public:
     }
 };
 
-// The key's PUBLICKEYBLOB; a size past the provider limit is not read.
+// The key's PUBLICKEYBLOB; empty when it cannot be read or its size is past
+// the provider limit.
 byte_vector export_public_key_blob(HCRYPTKEY key)
 {
     byte_vector blob;
-    const auto outcome = csp::read_sized(
+    csp::read_sized(
         [key](BYTE* data, DWORD* length) { return CryptExportKey(key, 0, PUBLICKEYBLOB, 0, data, length) != FALSE; },
         blob);
-    if (outcome == csp::sized_read::failed)
-        throw csp::win32_exception();
-    if (outcome == csp::sized_read::oversized)
-        throw std::runtime_error("Public key blob too long");
     return blob;
 }
 
@@ -81,7 +77,7 @@ std::vector<std::string> container_names(HCRYPTPROV provider)
             buffer.assign(std::min(wanted, longest_container_name), '\0');
             continue;
         }
-        const std::size_t filled = std::min<std::size_t>(length, buffer.size());
+        const std::size_t filled = csp::written_part(length, buffer.size());
         names.emplace_back(buffer.data(), std::find(buffer.data(), buffer.data() + filled, '\0') - buffer.data());
         flag = CRYPT_NEXT;
     }

@@ -12,6 +12,7 @@
 #include "crypto/pkcs11/module_registry.h"
 #include "crypto/pkcs11/session.h"
 #include "crypto/pkcs11/slot.h"
+#include "crypto/util/written_part.h"
 
 namespace crypto::cards {
 namespace {
@@ -32,7 +33,7 @@ std::vector<std::wstring> list_reader_names(SCARDCONTEXT context)
     auto filled = static_cast<DWORD>(buffer.size());
     if (SCardListReadersW(context, nullptr, buffer.data(), &filled) != SCARD_S_SUCCESS)
         return {};
-    const std::size_t end = std::min<std::size_t>(filled, buffer.size());
+    const std::size_t end = util::written_part(filled, buffer.size());
     std::vector<std::wstring> names;
     std::size_t start = 0;
     while (start < end) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <utility>
-#include <vector>
 
 #include "crypto/csp/win32_exception.h"
 #include "crypto/csp/x509certificate.h"
@@ -20,29 +19,26 @@ context::~context()
         CryptReleaseContext(handle_, 0);
 }
 
+sized_read read_param_text(HCRYPTPROV provider, DWORD param, std::string& text)
+{
+    text.clear();
+    const auto call = [provider, param](BYTE* data, DWORD* length) {
+        return CryptGetProvParam(provider, param, data, length, 0) != FALSE;
+    };
+    DWORD size = 0;
+    if (!call(nullptr, &size) || size == 0)
+        return sized_read::failed;
+    byte_vector buffer;
+    const sized_read outcome = read_announced(call, size, buffer);
+    text.assign(buffer.begin(), std::find(buffer.begin(), buffer.end(), 0));
+    return outcome;
+}
+
 std::string context::get_param_string(DWORD param) const
 {
     std::string text;
-    read_param_string(param, text);
+    read_param_text(handle_, param, text);
     return text;
-}
-
-sized_read context::read_param_string(DWORD param, std::string& text) const
-{
-    text.clear();
-    DWORD size = 0;
-    if (!CryptGetProvParam(handle_, param, nullptr, &size, 0) || size == 0)
-        return sized_read::failed;
-    if (size > provider_size_limit)
-        return sized_read::oversized;
-    std::vector<char> buffer(size, '\0');
-    DWORD length = size;
-    if (!CryptGetProvParam(handle_, param, reinterpret_cast<BYTE*>(buffer.data()), &length, 0))
-        return sized_read::failed;
-    const char* begin = buffer.data();
-    const char* end = begin + written_part(length, buffer.size());
-    text.assign(begin, std::find(begin, end, '\0'));
-    return sized_read::done;
 }
 
 verify_context::verify_context(verify_context&& other) noexcept : context(std::exchange(other.handle_, 0)) {}

@@ -12,6 +12,11 @@ namespace crypto::csp {
 
 class x509certificate;
 
+// A provider parameter as text up to its first NUL, into text. A size of 0
+// is a failed read and one above the provider limit is not read; text is
+// empty for both.
+sized_read read_param_text(HCRYPTPROV provider, DWORD param, std::string& text);
+
 // Owns one provider handle (0 = none), released at destruction.
 class context {
 public:
@@ -23,9 +28,6 @@ public:
     HCRYPTPROV handle() const { return handle_; }
     // A provider parameter as text up to its first NUL; empty when it cannot be read.
     std::string get_param_string(DWORD param) const;
-    // The same, telling a failed read from a size above the provider limit
-    // (text is empty for both).
-    sized_read read_param_string(DWORD param, std::string& text) const;
 
 protected:
     explicit context(HCRYPTPROV handle) : handle_(handle) {}

@@ -13,31 +13,24 @@ bool retry_as_signature_key(std::uint32_t key_spec)
     return GetLastError() == static_cast<DWORD>(NTE_BAD_KEYSET) && key_spec == AT_KEYEXCHANGE;
 }
 
+// CryptSignHashW with the key of key_spec, in the form read_sized calls.
+auto sign_call(HCRYPTHASH hash, std::uint32_t key_spec)
+{
+    return [hash, key_spec](BYTE* data, DWORD* length) {
+        return CryptSignHashW(hash, key_spec, nullptr, 0, data, length) != FALSE;
+    };
+}
+
 bool signature_size(HCRYPTHASH hash, std::uint32_t key_spec, DWORD& length)
 {
     length = 0;
-    return CryptSignHashW(hash, key_spec, nullptr, 0, nullptr, &length) != FALSE;
-}
-
-// The signature into a zero-filled buffer of the announced size (at most
-// the provider limit), cut to what the provider reports as written.
-bool signature_into_buffer(HCRYPTHASH hash, std::uint32_t key_spec, DWORD size, byte_vector& signature)
-{
-    signature.assign(size ? size : 1, 0);
-    DWORD length = static_cast<DWORD>(signature.size());
-    if (!CryptSignHashW(hash, key_spec, nullptr, 0, signature.data(), &length))
-        return false;
-    signature.resize(written_part(length, signature.size()));
-    return true;
+    return sign_call(hash, key_spec)(nullptr, &length);
 }
 
 bool probe(HCRYPTHASH hash, std::uint32_t key_spec, std::size_t expected_size)
 {
-    DWORD size = 0;
-    if (!signature_size(hash, key_spec, size) || size > provider_size_limit)
-        return false;
     byte_vector signature;
-    return signature_into_buffer(hash, key_spec, size, signature) && signature.size() == expected_size;
+    return read_sized(sign_call(hash, key_spec), signature) == sized_read::done && signature.size() == expected_size;
 }
 
 }  // namespace
@@ -85,10 +78,11 @@ byte_vector hash_handle::sign(std::uint32_t key_spec, std::size_t expected_size)
         if (!signature_size(handle_, key_spec, size))
             throw win32_exception();
     }
-    if (size > provider_size_limit)
-        throw invalid_signature_length(expected_size, size);
     byte_vector signature;
-    if (!signature_into_buffer(handle_, key_spec, size, signature))
+    const sized_read outcome = read_announced(sign_call(handle_, key_spec), size, signature);
+    if (outcome == sized_read::oversized)
+        throw invalid_signature_length(expected_size, size);
+    if (outcome == sized_read::failed)
         throw win32_exception();
     if (signature.size() != expected_size)
         throw invalid_signature_length(expected_size, signature.size());

@@ -5,12 +5,12 @@
 // that buffer reaches, and its lists are read only so far.
 #include <windows.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <stdexcept>
 #include <string>
 
 #include "crypto/byte_vector.h"
+#include "crypto/util/written_part.h"
 
 namespace crypto::csp {
 
@@ -24,11 +24,7 @@ constexpr std::size_t max_provider_algorithms = 1024;
 constexpr std::size_t max_provider_containers = 1024;
 constexpr DWORD max_providers = 256;
 
-// The part of a buffer of capacity bytes that a provider reported as written.
-inline std::size_t written_part(DWORD reported, std::size_t capacity)
-{
-    return std::min<std::size_t>(reported, capacity);
-}
+using util::written_part;
 
 // How a two-call read ended.
 enum class sized_read {
@@ -37,18 +33,15 @@ enum class sized_read {
     oversized,  // the announced size is above the limit; nothing was allocated
 };
 
-// The two-call protocol: call(nullptr, &size) asks for the size, then
-// call(buffer, &length) fills a zero-filled buffer of that size (one byte
-// when the size is 0), length set to the buffer's size. out holds the part
-// the second call reports as written.
+// The second call of the two-call protocol, for the size the first call
+// announced: call(buffer, &length) fills a zero-filled buffer of that size
+// (one byte when the size is 0), length set to the buffer's size. out holds
+// the part the call reports as written.
 template <class Call>
-sized_read read_sized(Call call, byte_vector& out, DWORD limit = provider_size_limit)
+sized_read read_announced(Call call, DWORD size, byte_vector& out)
 {
     out.clear();
-    DWORD size = 0;
-    if (!call(nullptr, &size))
-        return sized_read::failed;
-    if (size > limit)
+    if (size > provider_size_limit)
         return sized_read::oversized;
     out.assign(size ? size : 1, 0);
     DWORD length = static_cast<DWORD>(out.size());
@@ -56,8 +49,20 @@ sized_read read_sized(Call call, byte_vector& out, DWORD limit = provider_size_l
         out.clear();
         return sized_read::failed;
     }
-    out.resize(written_part(length, out.size()));
+    util::keep_written(out, length);
     return sized_read::done;
+}
+
+// The two-call protocol: call(nullptr, &size) asks for the size, then
+// read_announced reads it.
+template <class Call>
+sized_read read_sized(Call call, byte_vector& out)
+{
+    out.clear();
+    DWORD size = 0;
+    if (!call(nullptr, &size))
+        return sized_read::failed;
+    return read_announced(call, size, out);
 }
 
 // The failure of a signature whose length (or announced size) is not the

@@ -58,7 +58,7 @@ std::vector<verify_context> find_provider_contexts(const std::vector<std::string
         std::vector<char> name(size, 0);
         if (!provider_name(index, type, name, size) || size == 0)
             continue;
-        const std::string provider(name.data(), std::min<std::size_t>(size - 1, name.size()));
+        const std::string provider(name.data(), written_part(size - 1, name.size()));
         HCRYPTPROV handle = 0;
         if (!CryptAcquireContextA(&handle, nullptr, provider.c_str(), type, CRYPT_VERIFYCONTEXT | CRYPT_SILENT))
             continue;
@@ -76,7 +76,7 @@ std::vector<provider_entry> list_providers(const std::vector<std::string>& oids)
         provider_entry entry;
         // A name that cannot be read is listed empty; one whose size is past
         // the limit leaves the provider out.
-        if (context.read_param_string(PP_NAME, entry.name) == sized_read::oversized)
+        if (read_param_text(context.handle(), PP_NAME, entry.name) == sized_read::oversized)
             continue;
         DWORD type = 0;
         DWORD length = sizeof(type);

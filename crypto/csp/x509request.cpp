@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "crypto/csp/context.h"
 #include "crypto/csp/provider_sizes.h"
 #include "crypto/csp/x509certificate.h"
 #include "crypto/encoding/text.h"
@@ -98,18 +99,12 @@ bool decode_text(const char* text, std::vector<BYTE>& out)
 bool get_text_param(HCRYPTPROV provider, DWORD param, std::wstring& wide)
 {
     wide.clear();
-    DWORD size = 0;
-    if (!CryptGetProvParam(provider, param, nullptr, &size, 0)) return true;
-    if (size > provider_size_limit) return false;
-    std::vector<BYTE> text(size + 1, 0);
-    DWORD length = size;
-    if (!CryptGetProvParam(provider, param, text.data(), &length, 0)) return true;
-    text[written_part(length, size)] = 0;
-    const char* narrow = reinterpret_cast<const char*>(text.data());
-    const int units = MultiByteToWideChar(CP_ACP, 0, narrow, -1, nullptr, 0);
+    std::string narrow;
+    if (read_param_text(provider, param, narrow) == sized_read::oversized) return false;
+    const int units = MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, nullptr, 0);
     if (units <= 0) return true;
     wide.assign(static_cast<std::size_t>(units), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, narrow, -1, &wide[0], units);
+    MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, &wide[0], units);
     wide.resize(static_cast<std::size_t>(units - 1));
     return true;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "crypto/pkcs11/cryptoki.h"
+#include "crypto/util/written_part.h"
 
 namespace crypto::pkcs11 {
 
@@ -23,25 +24,13 @@ constexpr CK_ULONG slot_list_capacity = 256;
 constexpr CK_ULONG mechanism_list_capacity = 1024;
 constexpr CK_ULONG signature_size_limit = 8 * 1024;
 
-// The number of entries (or bytes) of a buffer of capacity that a module
-// reported as written: never more than the buffer holds.
-inline std::size_t written_part(CK_ULONG reported, std::size_t capacity)
-{
-    return static_cast<std::size_t>(reported) < capacity ? static_cast<std::size_t>(reported) : capacity;
-}
+using util::keep_written;
+using util::written_part;
 
 // The size of the buffer made for a count or size a module asked for.
 inline std::size_t bounded_size(CK_ULONG reported, CK_ULONG limit)
 {
     return static_cast<std::size_t>(reported < limit ? reported : limit);
-}
-
-// A buffer cut to what the module wrote into it, its memory given back.
-template <class Buffer>
-void keep_written(Buffer& buffer, CK_ULONG reported)
-{
-    buffer.resize(written_part(reported, buffer.size()));
-    buffer.shrink_to_fit();
 }
 
 }  // namespace crypto::pkcs11

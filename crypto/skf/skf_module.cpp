@@ -7,6 +7,7 @@
 #include "crypto/skf/digest_info.h"
 #include "crypto/skf/library_path.h"
 #include "crypto/skf/multi_string.h"
+#include "crypto/util/written_part.h"
 
 namespace crypto::skf {
 namespace {
@@ -61,8 +62,7 @@ std::vector<Byte> read_sized(Call call, std::size_t bound, std::size_t* refused 
     api::ulong_t written = size;
     if (call(buffer.data(), &written) != api::sar_ok)
         return {};
-    buffer.resize(std::min<std::size_t>(written, buffer.size()));
-    buffer.shrink_to_fit();
+    util::keep_written(buffer, written);
     return buffer;
 }
 

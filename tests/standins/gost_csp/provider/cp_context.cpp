@@ -143,20 +143,21 @@ void pin_check()
     if (result) throw csp_error(result);
 }
 
-// Fault "enum-algs-length": the record is written, then the rest of the
-// buffer the caller announced is filled with 'A' up to the fault's value,
-// which is reported as the length written.
-void copy_out_algorithm(const context& ctx, const void* record, DWORD size, BYTE* data, DWORD* length)
+// A PP_ENUMALGS record. Fault "enum-algs-length": the record is written,
+// then the rest of the buffer the caller announced is filled with 'A' up to
+// the fault's value, which is reported as the length written.
+void copy_out_algorithm(const context& ctx, const PROV_ENUMALGS& record, BYTE* data, DWORD* length)
 {
+    const DWORD size = sizeof record;
     DWORD reported = 0;
     if (!length || !fault("enum-algs-length", ctx.provider_type, size, reported))
-        return copy_out(record, size, data, length);
+        return copy_out(&record, size, data, length);
     if (data) {
         if (*length < size) {
             *length = size;
             throw csp_error(ERROR_MORE_DATA);
         }
-        std::memcpy(data, record, size);
+        std::memcpy(data, &record, size);
         const DWORD filled = std::min(*length, reported);
         if (filled > size) std::memset(data + size, 'A', filled - size);
     }
@@ -185,14 +186,14 @@ void get_enum_algs(context& ctx, bool extended, BYTE* data, DWORD* length, DWORD
         std::strncpy(record.szName, info.name, sizeof record.szName - 1);
         record.dwLongNameLen = static_cast<DWORD>(std::strlen(info.long_name) + 1);
         std::strncpy(record.szLongName, info.long_name, sizeof record.szLongName - 1);
-        copy_out_algorithm(ctx, &record, sizeof record, data, length);
+        copy_out(&record, sizeof record, data, length);
     } else {
         PROV_ENUMALGS record{};
         record.aiAlgid = info.alg;
         record.dwBitLen = info.bits;
         record.dwNameLen = static_cast<DWORD>(std::strlen(info.name) + 1);
         std::strncpy(record.szName, info.name, sizeof record.szName - 1);
-        copy_out_algorithm(ctx, &record, sizeof record, data, length);
+        copy_out_algorithm(ctx, record, data, length);
     }
     // A size query does not advance the enumeration.
     if (data) ++ctx.next_algorithm;
