@@ -1,12 +1,8 @@
 #pragma once
 // Faults that a test switches on to make the provider answer the host's calls
-// as a broken provider would. They live in the file named by
-// KELVORA_GOST_CSP_FAULTS (none when unset), read at every call that can be
-// faulted, so a test may change them between two requests of one host. One
-// fault per line: "<name> <value> [<provider type>]", the value decimal,
-// 0x-hex or "double" (twice the true length); with a provider type only
-// that provider type answers wrongly. The names are listed in
-// README-standin.txt.
+// as a broken provider would, read from the file named by
+// KELVORA_GOST_CSP_FAULTS at every call that can be faulted; its format and
+// the fault names are described in README-standin.txt.
 #include <windows.h>
 
 #include <cstddef>
