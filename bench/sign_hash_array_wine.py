@@ -34,11 +34,10 @@ PRISTINE32 = os.path.join(WIN32_DIR, "wineprefix32")
 EMULATION = os.path.join(ROOT, "tests", "smoke32", "emulation.sh")
 
 
-def request(thumbprint):
+def arguments(thumbprint):
     hashes = [{"id": "%05d" % n, "hash": base64.b64encode(hashlib.sha256(b"%d" % n).digest()).decode()}
               for n in range(HASHES)]
-    return json.dumps({"type": "SignHashArray", "id": "1", "arguments": {
-        "hashes": hashes, "thumbprint": thumbprint, "store_type": "skf", "pin": PIN}})
+    return {"hashes": hashes, "thumbprint": thumbprint, "store_type": "skf", "pin": PIN}
 
 
 def describe(work, der, modulus):
@@ -49,29 +48,25 @@ def describe(work, der, modulus):
     return path
 
 
-def run_row(exe, env, text):
+def run_row(command, env, request):
     start = time.perf_counter()
-    run = kelvora_client.run_measured([text], exe=exe, env=env, timeout=3600, kill_above_kib=4 << 20)
-    seconds = time.perf_counter() - start
-    answer = json.loads(run.texts[0]) if run.texts else {}
-    outcome = answer.get("error") or ("%d signatures" % len(answer["result"]["signatures"]) if answer else
-                                      "no answer (exit %s)" % run.status)
-    return run.peak / 1024, seconds, outcome
-
-
-def rows(build, exe, env, work, der, thumbprint, launcher=None):
-    text = request(thumbprint)
-    if launcher:
-        os.environ["KELVORA_WINE"] = launcher
+    host = kelvora_client.WatchedHost(command, env, 4 << 30, 3600)
     try:
-        for modulus in (8192, 256):
-            devices = describe(work, der, modulus)
-            peak, seconds, outcome = run_row(exe, dict(env, **{DESCRIPTION_VARIABLE: "Z:" + devices.replace("/", "\\")}),
-                                             text)
-            label = "%s, %d hashes, %s signatures" % (build, HASHES, "8 KiB" if modulus == 8192 else "256-byte")
-            print(f"  {label:44s} peak {peak:7.1f} MiB  {seconds:6.1f} s  {outcome}")
-    finally:
-        os.environ.pop("KELVORA_WINE", None)
+        answer = host.ask("SignHashArray", request)
+        outcome = answer.get("error") or "%d signatures" % len(answer["result"]["signatures"])
+        host.close()
+    except kelvora_client.HostFailure as e:
+        outcome = "no answer (%s)" % e
+    return host.highest / 2 ** 20, time.perf_counter() - start, outcome
+
+
+def rows(build, command, env, work, der, request):
+    for modulus in (8192, 256):
+        devices = describe(work, der, modulus)
+        devices = {DESCRIPTION_VARIABLE: "Z:" + devices.replace("/", "\\")}
+        peak, seconds, outcome = run_row(command, dict(env, **devices), request)
+        label = "%s, %d hashes, %s signatures" % (build, HASHES, "8 KiB" if modulus == 8192 else "256-byte")
+        print(f"  {label:44s} peak {peak:7.1f} MiB  {seconds:6.1f} s  {outcome}")
 
 
 def thirty_two_bit_runs():
@@ -86,11 +81,13 @@ def main():
     work = tempfile.mkdtemp(prefix="sign-array-bench.")
     try:
         ((thumbprint, der),) = prefix.make_certs([{"subject": "CN=Bench SKF", "container": "bench", "store": "none"}])
-        print("SignHashArray over SKF signatures (the request is %.1f MiB):" % (len(request(thumbprint)) / 2 ** 20))
+        request = arguments(thumbprint)
+        print("SignHashArray over SKF signatures (the request is %.1f MiB):" % (len(json.dumps(request)) / 2 ** 20))
         folder = os.path.join(prefix.path, "drive_c", *LIBRARY_DIR)
         os.makedirs(folder)
         shutil.copyfile(os.path.join(WIN64_DIR, "kelvora_test_skf.dll"), os.path.join(folder, LIBRARY_NAME))
-        rows("x86_64", os.path.join(WIN64_DIR, "kelvora_messaging.exe"), prefix.env, work, der, thumbprint)
+        rows("x86_64", kelvora_client.host_command(os.path.join(WIN64_DIR, "kelvora_messaging.exe")), prefix.env, work,
+             der, request)
         if not thirty_two_bit_runs():
             print("  i686: skipped (32-bit Wine does not run here, or the 32-bit stage's prefix is missing)")
             return
@@ -102,8 +99,8 @@ def main():
         env32 = dict(os.environ, WINEPREFIX=prefix32, WINEARCH="win32", WINEDEBUG="-all",
                      WINEDLLOVERRIDES="mscoree,mshtml=")
         try:
-            rows("i686", os.path.join(WIN32_DIR, "kelvora_messaging.exe"), env32, work, der, thumbprint,
-                 launcher="/usr/lib/wine/wine")
+            rows("i686", ["/usr/lib/wine/wine", os.path.join(WIN32_DIR, "kelvora_messaging.exe")], env32, work, der,
+                 request)
         finally:
             subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env32, stderr=subprocess.DEVNULL)
     finally:

@@ -4,7 +4,9 @@ Frames are a 4-byte little-endian length followed by the JSON text. All
 requests are written from one thread while another collects the answers, so a
 host that ends early or leaves a request unanswered never blocks the caller.
 """
+import json
 import os
+import select
 import struct
 import subprocess
 import threading
@@ -119,91 +121,119 @@ def run_requests(requests, **kwargs):
     return run_raw(b"".join(frame(r) for r in requests), **kwargs)
 
 
-def peak_kib(pid):
-    """VmHWM of the process and its children (the wine loader may exec), in KiB."""
-    return max((status_kib(p, "VmHWM:") for p in [pid] + children(pid)), default=0)
 
-
-def status_kib(pid, field):
-    try:
-        with open(f"/proc/{pid}/status") as f:
-            for line in f:
-                if line.startswith(field):
-                    return int(line.split()[1])
-    except OSError:
-        pass
-    return 0
-
-
-def children(pid):
-    out = []
-    try:
-        with open(f"/proc/{pid}/task/{pid}/children") as f:
-            for c in f.read().split():
-                out.append(int(c))
-                out.extend(children(int(c)))
-    except OSError:
-        pass
+def descendants(pid):
+    """pid and every process below it."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    parent = int(f.read().rsplit(")", 1)[1].split()[1])
+            except (OSError, IndexError, ValueError):
+                continue
+            children.setdefault(parent, []).append(int(entry))
+    out, todo = [], [pid]
+    while todo:
+        out.append(todo.pop())
+        todo.extend(children.get(out[-1], []))
     return out
 
 
-class MeasuredRun:
-    """One host process asked one request at a time: the answer texts it gave,
-    its peak memory (VmHWM in KiB) read after the last answer while it still
-    ran, and its exit status once its input was closed (None when it had to be
-    killed)."""
-
-    def __init__(self, texts, peak, status):
-        self.texts = texts
-        self.peak = peak
-        self.status = status
-
-
-def run_measured(requests, exe=DEFAULT_EXE, env=None, cwd=None, timeout=600, kill_above_kib=3 << 20):
-    """Sends the requests (JSON texts) to one host, each after the answer to
-    the one before. A host that runs past timeout seconds, or whose resident
-    memory passes kill_above_kib, is killed, so that a hostile case cannot
-    hang the caller or exhaust the machine; the requests left get no answer."""
-    proc = subprocess.Popen(host_command(exe), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL, env=env, cwd=cwd)
-    stop = threading.Event()
-    killed = []
-
-    def watch():
-        deadline = time.monotonic() + timeout
-        while not stop.wait(0.05):
-            resident = max((status_kib(p, "VmRSS:") for p in [proc.pid] + children(proc.pid)), default=0)
-            if time.monotonic() > deadline or resident > kill_above_kib:
-                killed.append(resident)
-                proc.kill()
-                return
-
-    watcher = threading.Thread(target=watch, daemon=True)
-    watcher.start()
-    texts, peak = [], 0
-    try:
-        for request in requests:
-            texts.append(round_trip(proc, frame(request)).decode("utf-8"))
-        peak = peak_kib(proc.pid)
-        proc.stdin.close()
-        status = proc.wait(timeout=timeout)
-    except (RuntimeError, BrokenPipeError, ValueError, subprocess.TimeoutExpired):
-        # The host ended early (its own status), or hangs (killed: None).
-        peak = peak or peak_kib(proc.pid)
+def peak_kib(pid):
+    """The highest VmHWM of the process and the processes below it (the wine
+    loader may exec or start the Windows process as a child), in KiB."""
+    highest = 0
+    for p in descendants(pid):
         try:
-            status = proc.wait(timeout=10)
+            with open("/proc/%d/status" % p) as f:
+                for line in f:
+                    if line.startswith("VmHWM:"):
+                        highest = max(highest, int(line.split()[1]))
+        except OSError:
+            pass
+    return highest
+
+
+class HostFailure(Exception):
+    """The host did not answer a request: it ended, took too long, or its peak
+    memory passed the bound (it is then ended)."""
+
+
+class WatchedHost:
+    """One host process asked one request at a time, its peak resident memory
+    (VmHWM of /proc, over the Linux processes that run it) watched while it
+    works: past `bound` bytes, or without an answer in `timeout` seconds, the
+    host is ended and the request counts as unanswered, so that a hostile case
+    can neither hang the caller nor exhaust the machine."""
+
+    def __init__(self, command, env=None, bound=3 << 30, timeout=600, cwd=None):
+        self.bound, self.timeout = bound, timeout
+        self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     env=env, cwd=cwd, start_new_session=True)
+        self.pending, self.count, self.highest = b"", 0, 0
+
+    def peak(self):
+        """The host's VmHWM so far, in bytes (the most seen)."""
+        self.highest = max(self.highest, peak_kib(self.proc.pid) << 10)
+        return self.highest
+
+    def kill(self):
+        try:
+            os.killpg(self.proc.pid, 9)
+        except OSError:
+            pass
+        self.proc.wait()
+        self.proc.stdout.close()
+
+    def read(self, size, deadline):
+        while len(self.pending) < size:
+            if self.peak() > self.bound:
+                self.kill()
+                raise HostFailure("peak memory %d MiB, past the bound of %d MiB" % (self.highest >> 20,
+                                                                                  self.bound >> 20))
+            if time.time() > deadline:
+                self.kill()
+                raise HostFailure("no answer in %d s" % self.timeout)
+            ready, _, _ = select.select([self.proc.stdout], [], [], 0.05)
+            if ready:
+                chunk = os.read(self.proc.stdout.fileno(), 1 << 16)
+                if not chunk:
+                    self.proc.wait()
+                    raise HostFailure("the host ended (status %d) without answering" % self.proc.returncode)
+                self.pending += chunk
+        out, self.pending = self.pending[:size], self.pending[size:]
+        return out
+
+    def ask(self, kind, arguments):
+        """The answer (parsed) to one request of that type and arguments;
+        requests are numbered from 0 in their ids."""
+        ident = str(self.count)
+        self.count += 1
+        request = json.dumps({"type": kind, "id": ident, "arguments": arguments}).encode()
+        try:
+            self.proc.stdin.write(frame(request))
+            self.proc.stdin.flush()
+        except OSError:
+            self.proc.wait()
+            raise HostFailure("the host ended (status %d) before the request" % self.proc.returncode)
+        deadline = time.time() + self.timeout
+        (length,) = struct.unpack("<I", self.read(4, deadline))
+        answer = json.loads(self.read(length, deadline).decode("utf-8"))
+        if answer["id"] != ident:
+            self.kill()
+            raise HostFailure("answer out of order")
+        return answer
+
+    def close(self):
+        """The exit status once the host's input ends; None when it does not
+        end by itself in time (it is then ended)."""
+        self.peak()
+        self.proc.stdin.close()
+        try:
+            status = self.proc.wait(timeout=self.timeout)
         except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
-            status = None
-    finally:
-        stop.set()
-        watcher.join()
-        for pipe in (proc.stdin, proc.stdout):
-            try:
-                pipe.close()
-            except OSError:
-                pass
-    if killed:
-        return MeasuredRun(texts, max(peak, killed[0]), None)
-    return MeasuredRun(texts, peak, status)
+            self.kill()
+            return None
+        self.proc.stdout.close()
+        return status

@@ -1,9 +1,13 @@
 #include "crypto/pkcs11/module_search.h"
 
+#include <algorithm>
+
 namespace crypto::pkcs11 {
 namespace {
 
 // A text that a system call writes, grown until it fits; empty on failure.
+// A call whose buffer is too small answers the size it needs or, as
+// GetModuleFileNameW does with a cut path, the buffer's own size.
 template <class Call>
 std::wstring system_text(Call call)
 {
@@ -16,24 +20,14 @@ std::wstring system_text(Call call)
             text.resize(length);
             return text;
         }
-        text.resize(static_cast<std::size_t>(length) + 1);
+        text.resize(std::max<std::size_t>(static_cast<std::size_t>(length) + 1, text.size() * 2));
     }
 }
 
 std::wstring program_folder()
 {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-        if (length == 0)
-            return {};
-        // A cut path fills the buffer exactly; a whole one leaves room.
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
+    const std::wstring path =
+        system_text([](wchar_t* buffer, DWORD size) { return GetModuleFileNameW(nullptr, buffer, size); });
     const auto slash = path.find_last_of(L"\\/");
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }

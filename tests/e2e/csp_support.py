@@ -6,15 +6,13 @@ import datetime
 import hashlib
 import json
 import os
-import select
 import shutil
-import struct
 import subprocess
 import tempfile
-import time
 import unittest
 
 from e2e_support import BUILD_DIR, HOST_EXE, kelvora_client
+from kelvora_client import HostFailure, WatchedHost  # noqa: F401 (the fault rows' hosts)
 
 WINE_RUN = os.path.join(BUILD_DIR, "wine-run")
 CSP_TOOL = os.path.join(BUILD_DIR, "csp_test_tool.exe")
@@ -775,124 +773,6 @@ def padded(der):
 
 FAULTS_VARIABLE = "KELVORA_GOST_CSP_FAULTS"
 NTE_BAD_HASH = 0x80090002
-
-
-class HostFailure(Exception):
-    """The host did not answer a request: it ended, took too long, or its peak
-    memory passed the bound (it is then ended)."""
-
-
-def descendants(pid):
-    """pid and every process below it."""
-    children = {}
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            try:
-                with open("/proc/%s/stat" % entry) as f:
-                    parent = int(f.read().rsplit(")", 1)[1].split()[1])
-            except (OSError, IndexError, ValueError):
-                continue
-            children.setdefault(parent, []).append(int(entry))
-    out, todo = [], [pid]
-    while todo:
-        out.append(todo.pop())
-        todo.extend(children.get(out[-1], []))
-    return out
-
-
-class WatchedHost:
-    """One host process asked one request at a time. The Linux process that
-    runs the Windows program (under wine64, or under qemu-i386 for the i686
-    build) is found below the launcher, and its peak resident memory (VmHWM
-    of /proc) is watched while the host works: past `bound` bytes, or
-    without an answer in `timeout` seconds, the host is ended and the request
-    counts as unanswered."""
-
-    def __init__(self, command, env, bound, timeout):
-        self.bound, self.timeout = bound, timeout
-        self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL, env=env, start_new_session=True)
-        self.pid, self.pending, self.count, self.highest = None, b"", 0, 0
-
-    def windows_process(self):
-        if self.pid is None:
-            for pid in descendants(self.proc.pid):
-                try:
-                    with open("/proc/%d/cmdline" % pid, "rb") as f:
-                        if b"kelvora_messaging" in f.read().lower():
-                            self.pid = pid
-                except OSError:
-                    pass
-        return self.pid
-
-    def peak(self):
-        """The Windows process's VmHWM so far, in bytes (the most seen)."""
-        pid = self.windows_process()
-        if pid is not None:
-            try:
-                with open("/proc/%d/status" % pid) as f:
-                    for line in f:
-                        if line.startswith("VmHWM:"):
-                            self.highest = max(self.highest, int(line.split()[1]) * 1024)
-            except OSError:
-                pass
-        return self.highest
-
-    def kill(self):
-        try:
-            os.killpg(self.proc.pid, 9)
-        except OSError:
-            pass
-        self.proc.wait()
-        self.proc.stdout.close()
-
-    def read(self, size, deadline):
-        while len(self.pending) < size:
-            if self.peak() > self.bound:
-                self.kill()
-                raise HostFailure("peak memory %d MiB, past the bound of %d MiB" % (self.highest >> 20,
-                                                                                  self.bound >> 20))
-            if time.time() > deadline:
-                self.kill()
-                raise HostFailure("no answer in %d s" % self.timeout)
-            ready, _, _ = select.select([self.proc.stdout], [], [], 0.05)
-            if ready:
-                chunk = os.read(self.proc.stdout.fileno(), 1 << 16)
-                if not chunk:
-                    self.proc.wait()
-                    raise HostFailure("the host ended (status %d) without answering" % self.proc.returncode)
-                self.pending += chunk
-        out, self.pending = self.pending[:size], self.pending[size:]
-        return out
-
-    def ask(self, kind, arguments):
-        self.count += 1
-        request = json.dumps({"type": kind, "id": str(self.count), "arguments": arguments}).encode()
-        try:
-            self.proc.stdin.write(struct.pack("<I", len(request)) + request)
-            self.proc.stdin.flush()
-        except OSError:
-            self.proc.wait()
-            raise HostFailure("the host ended (status %d) before the request" % self.proc.returncode)
-        deadline = time.time() + self.timeout
-        (length,) = struct.unpack("<I", self.read(4, deadline))
-        answer = json.loads(self.read(length, deadline).decode("utf-8"))
-        if answer["id"] != str(self.count):
-            raise HostFailure("answer out of order")
-        return answer
-
-    def close(self):
-        """The exit status once the host's input ends; None when it does not
-        end by itself in time (it is then ended)."""
-        self.peak()
-        self.proc.stdin.close()
-        try:
-            status = self.proc.wait(timeout=self.timeout)
-        except subprocess.TimeoutExpired:
-            self.kill()
-            return None
-        self.proc.stdout.close()
-        return status
 
 
 class FaultRow:

@@ -27,20 +27,18 @@ def answers(requests, **kwargs):
     return [json.loads(t) for t in run_requests(requests, **kwargs).texts()]
 
 
-def ask_measured(requests, env, exe=HOST_EXE, timeout=600, kill_above_mib=1024):
+def ask_measured(requests, env, command=None, timeout=600, kill_above_mib=1024):
     """Sends (type, arguments) pairs to one host process, one at a time; the
     host must answer each in order and then exit 0 by itself once its input
-    closes. Returns the answers and the host's peak memory in MiB (VmHWM of
-    the Windows process, read after the last answer). A host that hangs, or
-    whose memory passes kill_above_mib, is killed and fails the call."""
-    import json
-    texts = [json.dumps({"type": kind, "id": str(n), "arguments": arguments})
-             for n, (kind, arguments) in enumerate(requests)]
-    run = kelvora_client.run_measured(texts, exe=exe, env=env, timeout=timeout, kill_above_kib=kill_above_mib << 10)
-    answers = [json.loads(t) for t in run.texts]
-    if len(answers) != len(requests) or run.status != 0:
-        raise RuntimeError("host answered %d of %d requests, exit status %s, peak %.0f MiB" % (
-            len(answers), len(requests), run.status, run.peak / 1024))
-    if [a["id"] for a in answers] != [str(n) for n in range(len(requests))]:
-        raise RuntimeError("answer out of order")
-    return answers, run.peak / 1024
+    closes (command: the host's command line, the built host's by default).
+    Returns the answers and the host's peak memory in MiB (VmHWM, read
+    while it runs). A host that hangs, or whose memory passes kill_above_mib,
+    is killed and fails the call."""
+    command = command or kelvora_client.host_command(HOST_EXE)
+    host = kelvora_client.WatchedHost(command, env, kill_above_mib << 20, timeout)
+    answers = [host.ask(kind, arguments) for kind, arguments in requests]
+    status = host.close()
+    if status != 0:
+        raise kelvora_client.HostFailure("exit status %s once its input ended, peak %.0f MiB" % (
+            status, host.highest / 2 ** 20))
+    return answers, host.highest / 2 ** 20

@@ -555,17 +555,14 @@ def measured(build, requests, env):
     asked one at a time, and its peak memory in MiB; it must answer each and
     exit 0 by itself."""
     if build == "win32":
-        launcher, exe, env = WINE32, os.path.join(WIN32_DIR, "kelvora_messaging.exe"), dict(env32(), **env)
+        command, env = [WINE32, os.path.join(WIN32_DIR, "kelvora_messaging.exe")], dict(env32(), **env)
     else:
-        launcher, exe, env = os.path.join(WIN64_DIR, "wine-run"), os.path.join(WIN64_DIR, "kelvora_messaging.exe"), \
-            dict(os.environ, **env)
-    os.environ["KELVORA_WINE"] = launcher
+        command = [os.path.join(WIN64_DIR, "wine-run"), os.path.join(WIN64_DIR, "kelvora_messaging.exe")]
+        env = dict(os.environ, **env)
     try:
-        return ask_measured(requests, env, exe=exe, timeout=1800)
-    except RuntimeError as e:
+        return ask_measured(requests, env, command=command, timeout=1800)
+    except kelvora_client.HostFailure as e:
         raise SystemExit(f"smoke32: {build}: {e}")
-    finally:
-        del os.environ["KELVORA_WINE"]
 
 
 def hostile_rows(thumb, der, large):
