@@ -1,10 +1,10 @@
 #include "crypto/util/der_check.h"
 
 #include <array>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "crypto/util/der.h"
 #include "crypto/util/der_content.h"
 #include "crypto/util/der_head.h"
 
@@ -310,43 +310,16 @@ const extension_layout* find_layout(const char* oid)
     return nullptr;
 }
 
-// Whether the content of a DER OBJECT IDENTIFIER is the dotted text.
-bool oid_equals(const std::uint8_t* content, std::uint32_t length, const char* dotted)
-{
-    std::uint32_t at = 0;
-    unsigned long first = 0;
-    for (int arc = 0; *dotted; ++arc) {
-        char* end = nullptr;
-        unsigned long value = std::strtoul(dotted, &end, 10);
-        dotted = *end == '.' ? end + 1 : end;
-        if (arc == 0) {
-            first = value;
-            continue;
-        }
-        if (arc == 1)
-            value += 40 * first;
-        std::uint8_t groups[5];
-        int count = 0;
-        do {
-            groups[count++] = static_cast<std::uint8_t>(value & 0x7F);
-            value >>= 7;
-        } while (value && count < 5);
-        while (count > 0) {
-            --count;
-            const std::uint8_t byte = static_cast<std::uint8_t>(groups[count] | (count > 0 ? 0x80 : 0));
-            if (at == length || content[at++] != byte)
-                return false;
-        }
-    }
-    return at == length;
-}
-
 fault check_extension_value(const std::uint8_t* oid, std::uint32_t oid_length, const std::uint8_t* data,
                             std::size_t size)
 {
-    for (const auto& known : extension_layouts)
-        if (oid_equals(oid, oid_length, known.oid))
+    for (const auto& known : extension_layouts) {
+        byte_vector encoded;
+        head element;
+        if (object_id(known.oid, encoded) && read_head(encoded.data(), encoded.size(), element) &&
+            element.length == oid_length && std::memcmp(encoded.data() + element.size, oid, oid_length) == 0)
             return check(data, size, known.rules);
+    }
     return fault::none;
 }
 

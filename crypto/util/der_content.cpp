@@ -1,6 +1,6 @@
 #include "crypto/util/der_content.h"
 
-#include <cstring>
+#include <algorithm>
 
 namespace crypto::util::der {
 namespace {
@@ -143,22 +143,12 @@ bool is_string_type(std::uint8_t tag)
 
 bool holds_nul(std::uint8_t tag, const std::uint8_t* content, std::uint32_t length)
 {
-    if (!is_string_type(tag) || length == 0)
+    if (!is_string_type(tag))
         return false;
-    std::uint32_t width = 1;
-    if (tag == bmp_string_tag)
-        width = 2;
-    else if (tag == universal_string_tag)
-        width = 4;
-    if (width == 1)
-        return std::memchr(content, 0, length) != nullptr;
-    for (std::uint32_t at = 0; at + width <= length; at += width) {
-        std::uint32_t i = 0;
-        while (i < width && content[at + i] == 0)
-            ++i;
-        if (i == width)
+    const std::uint32_t width = tag == bmp_string_tag ? 2 : tag == universal_string_tag ? 4 : 1;
+    for (std::uint32_t at = 0; at + width <= length; at += width)
+        if (std::all_of(content + at, content + at + width, [](std::uint8_t octet) { return octet == 0; }))
             return true;
-    }
     return false;
 }
 

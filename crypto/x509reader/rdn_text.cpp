@@ -3,7 +3,6 @@
 
 #include "crypto/encoding/name_text.h"
 #include "crypto/util/der_content.h"
-#include "crypto/util/der_head.h"
 #include "crypto/x509reader/display_names.h"
 #include "crypto/x509reader/text_forms.h"
 #include "crypto/x509reader/tlv.h"
@@ -78,57 +77,39 @@ std::string unquote(const std::string& text)
     return out;
 }
 
-// Reads the head of the element at `at` (which ends by end) and moves `at` to
-// its content.
-bool read_element(const std::uint8_t*& at, const std::uint8_t* end, util::der::head& element)
-{
-    if (!util::der::read_head(at, static_cast<std::size_t>(end - at), element) || element.indefinite)
-        return false;
-    at += element.size;
-    return true;
-}
-
 bool read_value_tags(const std::uint8_t* name, std::size_t size, std::vector<std::uint8_t>& tags)
 {
-    tags.clear();
-    if (!name)
+    tlv_record outer;
+    if (!name || !read_tlv(name, size, outer) || outer.tag != 0x30 || outer.size != size)
         return false;
-    const std::uint8_t* at = name;
-    const std::uint8_t* const end = name + size;
-    util::der::head element;
-    if (!read_element(at, end, element) || element.tag != 0x30 || at + element.length != end)
-        return false;
-    while (at != end) {
-        if (!read_element(at, end, element) || element.tag != 0x31)  // an RDN
+    tlv_sequence rdns(outer.content);
+    tlv_record rdn, attribute, type, value;
+    while (rdns.next(rdn)) {
+        if (rdn.tag != 0x31)
             return false;
-        const std::uint8_t* const rdn_end = at + element.length;
-        while (at != rdn_end) {
-            if (!read_element(at, rdn_end, element) || element.tag != 0x30)  // an attribute
+        tlv_sequence attributes(rdn.content);
+        while (attributes.next(attribute)) {
+            tlv_sequence parts(attribute.content);
+            if (attribute.tag != 0x30 || !parts.next(type) || type.tag != 0x06 || !parts.next(value) ||
+                !parts.at_end())
                 return false;
-            const std::uint8_t* const attribute_end = at + element.length;
-            if (!read_element(at, attribute_end, element) || element.tag != 0x06)
-                return false;
-            at += element.length;
-            if (!read_element(at, attribute_end, element))
-                return false;
-            tags.push_back(element.tag);
-            at += element.length;
-            if (at != attribute_end)
-                return false;
+            tags.push_back(value.tag);
         }
+        if (!attributes.at_end())
+            return false;
     }
-    return true;
+    return rdns.at_end();
 }
 
 }  // namespace
 
 bool name_value_tags(const std::uint8_t* name, std::size_t size, std::vector<std::uint8_t>& tags)
 {
-    if (!read_value_tags(name, size, tags)) {
+    tags.clear();
+    const bool read = read_value_tags(name, size, tags);
+    if (!read)
         tags.clear();
-        return false;
-    }
-    return true;
+    return read;
 }
 
 rdn_list parse_rdn_text(const wide_char* text, const std::vector<std::uint8_t>& value_tags)

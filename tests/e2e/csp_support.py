@@ -450,6 +450,21 @@ def midnight_with_offset(day):
     return day.strftime("%y%m%d000000+2359")
 
 
+def changed(der, change):
+    """A copy of a certificate with change(CertificateFields) made."""
+    tree = Element.parse(der)[0]
+    change(CertificateFields(tree))
+    return tree.encode()
+
+
+def zone_offset_copy(der):
+    """The certificate with its notAfter at 00:01 UTC yesterday, written as
+    today's midnight with a zone offset of +23:59: the system's decoder,
+    applying the offset with the wrong sign, reads it as valid until tonight."""
+    today = datetime.datetime.now(datetime.timezone.utc)
+    return changed(der, lambda f: retimed(f.not_after, 0x17, lambda _: midnight_with_offset(today)))
+
+
 # A NUL inside a name value and an attribute after it: the known null-prefix spoof.
 NUL_NAME = "Ivanov Ivan\0 (attacker)"
 HIDDEN_ORG = attribute("2.5.4.10", der_element(0x0C, "Hidden Org".encode()))
@@ -534,10 +549,7 @@ def hostile_certificates(der):
     copy.children[1].children[1:] = [Element(0, raw=bytes.fromhex("05800000"))]
     copy.children[2].raw = b"\x03\x00"
     out.append(("indefinite certificate, emptied signature", copy.encode()))
-    for form, change in CONTENT_RULE_BREAKS + MISLEADING_FORMS:
-        copy = tree.copy()
-        change(CertificateFields(copy))
-        out.append((form, copy.encode()))
+    out += [(form, changed(der, change)) for form, change in CONTENT_RULE_BREAKS + MISLEADING_FORMS]
     return out
 
 
@@ -658,27 +670,33 @@ MICROSOFT_NAME = der_element(0x30, der_element(0x31, attribute("2.5.4.3", der_el
 ORG = attribute("2.5.4.10", der_element(0x0C, b"Org"))
 
 
-def renamed(rendered, part, change):
-    """A SerializeCertificate result whose issuer or subject rdn list is
-    changed by change(list)."""
-    out = json.loads(json.dumps(rendered))
-    change(out["certificate"][part]["rdn"])
-    return out
-
-
-def first_value_is(value):
-    def change(rdns):
-        rdns[0]["value"] = value
-    return change
-
-
-def org_second(value=None):
-    """The rdn list with O "Org" after its first entry (whose value becomes value, if given)."""
-    def change(rdns):
+def renamed(part, value=None, org=False):
+    """(rendering, maps) for a copy whose issuer or subject ("part") has value
+    as its first value (if given) and, with org, O "Org" after its first
+    attribute: rendering makes the SerializeCertificate result of the copy
+    from the certificate's own, maps the changes of described. In a map, a
+    later entry of the key O goes, as the first value of a key stays."""
+    def rendering(rendered):
+        out = json.loads(json.dumps(rendered))
+        rdns = out["certificate"][part]["rdn"]
         if value is not None:
             rdns[0]["value"] = value
-        rdns.insert(1, {"oid": "2.5.4.10", "name": "O", "value": "Org"})
-    return change
+        if org:
+            rdns.insert(1, {"oid": "2.5.4.10", "name": "O", "value": "Org"})
+        return out
+
+    def changed_map(key):
+        def change(entries):
+            (first, text), *rest = entries.items()
+            if value is not None:
+                text = value
+            if org:
+                rest = ([(key, "Org")] if key != first else []) + [(k, v) for k, v in rest if k != key]
+            return dict([(first, text)] + rest)
+        return change
+
+    keys = {"subject": {"subject": "O", "raw_subject": "2.5.4.10"}, "issuer": {"issuer": "O"}}[part]
+    return rendering, {name: changed_map(key) for name, key in keys.items()}
 
 
 def described(description, der, **maps):
@@ -692,25 +710,6 @@ def described(description, der, **maps):
     return out
 
 
-def map_first_value(value):
-    def change(entries):
-        first = next(iter(entries))
-        return dict(entries, **{first: value})
-    return change
-
-
-def map_with_org(key, value=None):
-    """The map with key "Org" after its first entry (whose value becomes
-    value, if given); a later entry of that key goes, as the first value of
-    a key stays."""
-    def change(entries):
-        items = list(entries.items())
-        first = (items[0][0], items[0][1] if value is None else value)
-        rest = [(k, v) for k, v in items[1:] if k != key]
-        return dict([first] + ([(key, "Org")] if key != first[0] else []) + rest)
-    return change
-
-
 def names_as_held(der):
     """(form, copy, rendering(rendered), description(description)) of copies
     of a certificate whose names the system's text shows in forms a viewer
@@ -720,19 +719,13 @@ def names_as_held(der):
     " + ". rendering gives the SerializeCertificate result that the
     certificate's own result `rendered` becomes, description the
     certificate_description of the copy from the certificate's own."""
-    tree = Element.parse(der)[0]
     forms = [
         ('PrintableString "%s" as the subject\'s first value' % MICROSOFT,
-         lambda f: replaced(first_value(f.subject), 0x13, MICROSOFT.encode()),
-         lambda r: renamed(r, "subject", first_value_is(MICROSOFT)),
-         {"subject": map_first_value(MICROSOFT), "raw_subject": map_first_value(MICROSOFT)}),
+         lambda f: replaced(first_value(f.subject), 0x13, MICROSOFT.encode()), *renamed("subject", MICROSOFT)),
         ("UTF8String %r as the subject's first value" % SBERBANK,
-         lambda f: replaced(first_value(f.subject), 0x0C, SBERBANK.encode()),
-         lambda r: renamed(r, "subject", first_value_is(SBERBANK)),
-         {"subject": map_first_value(SBERBANK), "raw_subject": map_first_value(SBERBANK)}),
+         lambda f: replaced(first_value(f.subject), 0x0C, SBERBANK.encode()), *renamed("subject", SBERBANK)),
         ("PrintableString %r as the issuer's first value" % MICROSOFT,
-         lambda f: replaced(first_value(f.issuer), 0x13, MICROSOFT.encode()),
-         lambda r: renamed(r, "issuer", first_value_is(MICROSOFT)), {"issuer": map_first_value(MICROSOFT)}),
+         lambda f: replaced(first_value(f.issuer), 0x13, MICROSOFT.encode()), *renamed("issuer", MICROSOFT)),
         ("a directory name of the alternative names with %r" % MICROSOFT,
          lambda f: extension_value(f, "2.5.29.17", der_element(0x30, der_element(0xA4, MICROSOFT_NAME))),
          lambda r: with_extension_value(r, "2.5.29.17", "[1]Имя каталога: CN=%s " % MICROSOFT), {}),
@@ -745,20 +738,15 @@ def names_as_held(der):
              "Идентификатор ключа=01 02 03 04 Поставщик сертификата: CN=%s Серийный номер сертификата=01" % MICROSOFT),
          {}),
         ('the subject\'s first RDN with O "Org" after its value',
-         lambda f: f.subject.children[0].children.append(Element(0x30, raw=ORG)),
-         lambda r: renamed(r, "subject", org_second()),
-         {"subject": map_with_org("O"), "raw_subject": map_with_org("2.5.4.10")}),
+         lambda f: f.subject.children[0].children.append(Element(0x30, raw=ORG)), *renamed("subject", org=True)),
         ('the subject\'s first RDN: "Alice + Bob" and O "Org"',
          lambda f: (replaced(first_value(f.subject), 0x0C, b"Alice + Bob"),
                     f.subject.children[0].children.append(Element(0x30, raw=ORG))),
-         lambda r: renamed(r, "subject", org_second("Alice + Bob")),
-         {"subject": map_with_org("O", "Alice + Bob"), "raw_subject": map_with_org("2.5.4.10", "Alice + Bob")}),
+         *renamed("subject", "Alice + Bob", org=True)),
     ]
     out = []
     for form, change, rendering, maps in forms:
-        copy = tree.copy()
-        change(CertificateFields(copy))
-        encoded = copy.encode()
+        encoded = changed(der, change)
         out.append((form, encoded, rendering, lambda d, der=encoded, maps=maps: described(d, der, **maps)))
     return out
 

@@ -8,11 +8,11 @@ import json
 import re
 import unittest
 
-from csp_support import (BASE64_ERROR, NTE_BAD_KEYSET, CertificateFields, Element, PrefixTests, Scratch, WinePrefix,
-                         answer_of, attribute, b64, check_hostile_rows, der_element, emptied_bit_strings, error,
-                         hostile_certificates, midnight_with_offset, names_as_held, openssl_cms_print,
-                         openssl_cms_verify, openssl_verifies_signature, openssl_x509_text, padded, result, retimed,
-                         sha1_hex, unreadable_extension_values)
+from csp_support import (BASE64_ERROR, NTE_BAD_KEYSET, Element, PrefixTests, Scratch, WinePrefix, answer_of,
+                         attribute, b64, changed, check_hostile_rows, der_element, emptied_bit_strings, error,
+                         hostile_certificates, names_as_held, openssl_cms_print, openssl_cms_verify,
+                         openssl_verifies_signature, openssl_x509_text, padded, result, retimed, sha1_hex,
+                         unreadable_extension_values, zone_offset_copy)
 
 DESCRIPTION_KEYS = ["thumbprint", "serial", "subject", "raw_subject", "issuer", "validFrom", "validTo", "algorithm",
                     "container", "hardware", "reader", "carrier_type"]
@@ -435,13 +435,6 @@ class RsaCommands(PrefixTests):
             self.assertEqual(text, self.prefix.error_text(int(code.group(1), 16)) if code else "Unknown error")
 
 
-def changed(der, change):
-    """A copy of a certificate with change(CertificateFields) made."""
-    tree = Element.parse(der)[0]
-    change(CertificateFields(tree))
-    return tree.encode()
-
-
 # Certificates of the store whose bytes mislead the system's decoder, made in
 # a prefix of their own: made without the store, changed, then added to it
 # with the key information of a container that signs.
@@ -449,9 +442,7 @@ MISLEADING_SPECS = {
     # Expired at 00:01 UTC yesterday, its notAfter written as today's midnight
     # with a zone offset of +23:59, which the decoder applies with the wrong
     # sign: valid until 23:59 tonight.
-    "zone_after": ({"subject": "CN=Zone offset after", "not_before": -864000},
-                   lambda der: changed(der, lambda f: retimed(f.not_after, 0x17, lambda _: midnight_with_offset(
-                       datetime.datetime.now(datetime.timezone.utc))))),
+    "zone_after": ({"subject": "CN=Zone offset after", "not_before": -864000}, zone_offset_copy),
     # Valid in half an hour; its notBefore written with a zone offset of -01:00
     # is read two hours early.
     "zone_before": ({"subject": "CN=Zone offset before", "not_before": 1800},

@@ -27,7 +27,6 @@ in the current directory is loaded neither by the i686 host nor by the i686
 control.
 """
 import base64
-import datetime
 import hashlib
 import json
 import os
@@ -45,10 +44,10 @@ os.environ["KELVORA_BUILD_DIR"] = WIN64_DIR
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import kelvora_client  # noqa: E402
-from csp_support import (FAULTS_VARIABLE, CertificateFields, Element, Scratch, WatchedHost, b64,  # noqa: E402
-                         hostile_certificates, midnight_with_offset, names_as_held, openssl_cms_verify,
-                         openssl_verifies_signature, padded, provider_fault_rows, provider_fault_setup, retimed,
-                         run_fault_rows, sha1_hex, unreadable_extension_values, without_extension_value)
+from csp_support import (FAULTS_VARIABLE, Scratch, WatchedHost, b64, hostile_certificates,  # noqa: E402
+                         names_as_held, openssl_cms_verify, openssl_verifies_signature, padded, provider_fault_rows,
+                         provider_fault_setup, run_fault_rows, sha1_hex, unreadable_extension_values,
+                         without_extension_value, zone_offset_copy)
 from pkcs11_support import (CKM_GOSTR3410, GOST_2012_512_SIGN, JACARTA, RUTOKEN, Tokens,  # noqa: E402
                             certificate, private_key, slot, standin_signature)
 from cards_support import WINSCARD_VARIABLE  # noqa: E402
@@ -160,16 +159,6 @@ def make_certs32(specs):
         raise SystemExit("smoke32: csp_test_tool make-certs failed: " + made.stderr.decode(errors="replace"))
     lines = [line.split() for line in made.stdout.decode().splitlines() if line.strip()]
     return [(thumb, base64.b64decode(der64)) for thumb, der64 in lines]
-
-
-def zone_offset_copy(der):
-    """The certificate with its notAfter at 00:01 UTC yesterday, written as
-    today's midnight with a zone offset of +23:59: the system's decoder,
-    applying the offset with the wrong sign, reads it as valid until tonight."""
-    tree = Element.parse(der)[0]
-    today = datetime.datetime.now(datetime.timezone.utc)
-    retimed(CertificateFields(tree).not_after, 0x17, lambda _: midnight_with_offset(today))
-    return tree.encode()
 
 
 def check_rsa_signing():
